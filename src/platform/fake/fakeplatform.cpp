@@ -1,0 +1,4 @@
+#include "fakeplatform.h"
+
+FakePlatform::FakePlatform() = default;
+FakePlatform::~FakePlatform() = default;
