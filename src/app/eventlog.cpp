@@ -1,1 +1,158 @@
 #include "eventlog.h"
+
+#include "paths.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QFile *g_file = nullptr;
+QTextStream *g_stream = nullptr;
+QString g_lastMessage;
+int g_repeatCount = 0;
+QtMessageHandler g_previousHandler = nullptr;
+
+const QLatin1String kPrefix("VARLO::");
+
+QChar levelLetter(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return QLatin1Char('I');
+    case QtWarningMsg:
+        return QLatin1Char('E');
+    case QtCriticalMsg:
+        return QLatin1Char('!');
+    case QtFatalMsg:
+        return QLatin1Char('X');
+    default:
+        return QLatin1Char(' ');
+    }
+}
+
+// Opens the log without following a link that somebody put in its place, and
+// empties it only once it is known to be our own regular file.
+bool openSafely(QFile *file, const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()
+        || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return false;
+    }
+    if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+bool openLog(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    auto *file = new QFile(path);
+    if (!openSafely(file, path)) {
+        delete file;
+        return false;
+    }
+    g_file = file;
+    g_stream = new QTextStream(g_file);
+    g_lastMessage.clear();
+    g_repeatCount = 0;
+    g_previousHandler = qInstallMessageHandler(logMessage);
+    return true;
+}
+
+void closeLog()
+{
+    if (g_stream) {
+        suppressRepeat(QString());
+        g_stream->flush();
+    }
+    qInstallMessageHandler(nullptr);
+    g_previousHandler = nullptr;
+    delete g_stream;
+    g_stream = nullptr;
+    if (g_file) {
+        g_file->close();
+        delete g_file;
+        g_file = nullptr;
+    }
+    g_lastMessage.clear();
+    g_repeatCount = 0;
+}
+
+bool suppressRepeat(const QString &key)
+{
+    if (key == g_lastMessage) {
+        ++g_repeatCount;
+        return true;
+    }
+    if (g_repeatCount > 0 && g_stream) {
+        *g_stream << QString(42, QLatin1Char(' ')) << " | (Repeated " << g_repeatCount
+                  << " more time" << (g_repeatCount >= 2 ? "s" : "") << ".)\n";
+    }
+    g_repeatCount = 0;
+    g_lastMessage = key;
+    return false;
+}
+
+void logMessage(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    if (!g_stream) {
+        if (g_previousHandler)
+            g_previousHandler(type, context, msg);
+        else
+            fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, msg)));
+        if (type == QtFatalMsg)
+            std::abort();
+        return;
+    }
+
+    QString key = msg;
+    const QChar letter = levelLetter(type);
+    const QString time = QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss"));
+    QString line;
+    if (msg.startsWith(kPrefix)) {
+        const QStringList parts = msg.mid(kPrefix.size()).split(QLatin1Char(':'));
+        const QString file = parts.value(0);
+        const QString lineNo = parts.value(1);
+        key = parts.size() > 2 ? parts.mid(2).join(QLatin1Char(':')) : QString();
+        // Built by concatenation: arg() would expand a "%1" inside a message.
+        line = letter + file.rightJustified(25) + QLatin1Char('[') + lineNo.rightJustified(5)
+               + QLatin1String("] ") + time + QLatin1String(" |") + key;
+    } else {
+        line = letter + QString(33, QLatin1Char(' ')) + time + QLatin1String(" | ") + msg;
+    }
+
+    if (!suppressRepeat(key)) {
+        *g_stream << line << Qt::endl;
+    }
+    if (type == QtFatalMsg) {
+        g_stream->flush();
+        std::abort();
+    }
+}
+
+int logFileDescriptor()
+{
+    return g_file ? g_file->handle() : -1;
+}
+
+QString logFilePath()
+{
+    const QString dir = Paths::privateTempDir();
+    return dir.isEmpty() ? QString() : dir + QLatin1String("/varlo.log");
+}
