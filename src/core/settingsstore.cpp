@@ -140,8 +140,10 @@ QSize toSize(const QVariant &value, const QSize &fallback, bool *ok)
     bool good = false;
     QSize result;
     if (value.typeId() == QMetaType::QSize) {
+        // QSettings turns "@Size(garbage)" into 0 x 0; every size we store is a
+        // grid of at least one cell, so an empty one is damage too.
         result = value.toSize();
-        good = true;
+        good = result.width() > 0 && result.height() > 0;
     } else if (value.typeId() == QMetaType::QString) {
         // A size written by hand as "6x6" or "6 6".
         static const QRegularExpression pattern(QStringLiteral("^\\s*(-?\\d+)\\s*[x, ]\\s*(-?\\d+)\\s*$"));
@@ -149,7 +151,7 @@ QSize toSize(const QVariant &value, const QSize &fallback, bool *ok)
         if (m.hasMatch()) {
             bool okW = false, okH = false;
             result = QSize(m.captured(1).toInt(&okW), m.captured(2).toInt(&okH));
-            good = okW && okH;
+            good = okW && okH && result.width() > 0 && result.height() > 0;
         }
     }
     if (ok)

@@ -34,7 +34,8 @@ void writeSettingsDefaults(QSettings &settings);
 
 // Readers. An absent key reads as false, 0, 0.0, the invalid size or the empty
 // string. A key that holds something of the wrong type (a hand-edited or damaged
-// file) reads as the key's default, and that is logged once per key.
+// file), or a size without cells, reads as the key's default, and that is logged
+// once per key.
 bool readBool(const QString &key);
 int readInt(const QString &key);
 double readReal(const QString &key);
