@@ -1,0 +1,299 @@
+#include "cellgrid.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QtTest>
+
+namespace {
+
+QImage render(const CellGrid &grid, QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    grid.paint(&painter);
+    painter.end();
+    return image;
+}
+
+bool untouched(const QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(line[x]) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Opaque, distinct colours so a pixel tells which rule painted it.
+void useTestColours(CellGrid &grid)
+{
+    grid.setBorderColor(QColor(255, 0, 0));
+    grid.setSelectedColor(QColor(0, 255, 0));
+    grid.setEmptyFillColor(QColor(0, 0, 255));
+}
+
+Util::MarginMetrics_t margins(double gapX, double gapY, double left, double top, double right, double bottom)
+{
+    Util::MarginMetrics_t m;
+    m.cellWidth = gapX;
+    m.cellHeight = gapY;
+    m.screenLeft = left;
+    m.screenTop = top;
+    m.screenRight = right;
+    m.screenBottom = bottom;
+    return m;
+}
+
+} // namespace
+
+class TestCellGrid : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void layout_data();
+    void layout();
+    void selectionSpansGaps();
+    void invalidDimensions_data();
+    void invalidDimensions();
+    void hairlineBelow150_data();
+    void hairlineBelow150();
+    void allCellsHighlighting_data();
+    void allCellsHighlighting();
+    void emptyCellFlags_data();
+    void emptyCellFlags();
+    void selectionOnly_data();
+    void selectionOnly();
+    void copyIsIndependent();
+};
+
+void TestCellGrid::layout_data()
+{
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<QSize>("dimensions");
+    QTest::addColumn<Util::MarginMetrics_t>("margins");
+    QTest::addColumn<QList<QRectF>>("expected");
+
+    QTest::newRow("3x2, no margins, row-major")
+        << QRect(0, 0, 300, 200) << QSize(3, 2) << Util::MarginMetrics_t()
+        << QList<QRectF>{{0, 0, 100, 100}, {100, 0, 100, 100}, {200, 0, 100, 100},
+                         {0, 100, 100, 100}, {100, 100, 100, 100}, {200, 100, 100, 100}};
+
+    const double w = (301.0 - 6 - 8) / 3;
+    QTest::newRow("301 wide, gaps 4, sides 3")
+        << QRect(0, 0, 301, 100) << QSize(3, 1) << margins(4, 0, 3, 0, 3, 0)
+        << QList<QRectF>{{3, 0, w, 100}, {3 + w + 4, 0, w, 100}, {3 + 2 * (w + 4), 0, w, 100}};
+
+    QTest::newRow("offset area, all margins")
+        << QRect(10, 20, 110, 60) << QSize(2, 2) << margins(10, 4, 5, 6, 5, 10)
+        << QList<QRectF>{{15, 26, 45, 20}, {70, 26, 45, 20}, {15, 50, 45, 20}, {70, 50, 45, 20}};
+}
+
+void TestCellGrid::layout()
+{
+    QFETCH(QRect, area);
+    QFETCH(QSize, dimensions);
+    QFETCH(Util::MarginMetrics_t, margins);
+    QFETCH(QList<QRectF>, expected);
+
+    // Dimensions, area and margins in every order must end in the same cache.
+    CellGrid a(area, dimensions, QRect());
+    a.setMarginMetrics(margins);
+    CellGrid b;
+    b.setMarginMetrics(margins);
+    b.setPaintArea(area);
+    b.setDimensions(dimensions);
+
+    for (const CellGrid *grid : {&a, &b}) {
+        const QList<QRectF> cells = grid->cells();
+        QCOMPARE(cells.size(), expected.size());
+        for (int i = 0; i < cells.size(); ++i) {
+            QVERIFY2(qFuzzyCompare(cells[i].x() + 1, expected[i].x() + 1)
+                         && qFuzzyCompare(cells[i].y() + 1, expected[i].y() + 1)
+                         && qFuzzyCompare(cells[i].width(), expected[i].width())
+                         && qFuzzyCompare(cells[i].height(), expected[i].height()),
+                     qPrintable(QStringLiteral("cell %1").arg(i)));
+        }
+    }
+}
+
+void TestCellGrid::selectionSpansGaps()
+{
+    CellGrid grid(QRect(0, 0, 301, 100), QSize(3, 1), QRect());
+    grid.setMarginMetrics(margins(4, 0, 3, 0, 3, 0));
+    const QList<QRectF> cells = grid.cells();
+    const QRectF span = grid.cellRect(QRect(1, 0, 2, 1));
+    QCOMPARE(span.left(), cells[1].left());
+    QVERIFY(qFuzzyCompare(span.right(), cells[2].right()));
+    QVERIFY(qFuzzyCompare(span.width(), 2 * cells[1].width() + 4));
+}
+
+void TestCellGrid::invalidDimensions_data()
+{
+    QTest::addColumn<QSize>("dimensions");
+    QTest::newRow("default") << QSize();
+    QTest::newRow("no columns") << QSize(0, 4);
+    QTest::newRow("no rows") << QSize(4, 0);
+    QTest::newRow("negative") << QSize(-3, -2);
+    QTest::newRow("101 columns") << QSize(101, 2);
+    QTest::newRow("thousands") << QSize(5000, 5000);
+}
+
+void TestCellGrid::invalidDimensions()
+{
+    QFETCH(QSize, dimensions);
+    for (const CellGrid::DrawMode mode : {CellGrid::DrawAllCells, CellGrid::DrawSelectionOnly}) {
+        CellGrid grid(QRect(0, 0, 200, 200), dimensions, QRect(0, 0, 1, 1));
+        grid.setDrawMode(mode);
+        grid.setFillEmptyCells(true);
+        QVERIFY(grid.cells().isEmpty());
+        QVERIFY(grid.cellRect(QRect(0, 0, 1, 1)).isNull());
+        QVERIFY(untouched(render(grid, QSize(200, 200))));
+    }
+    // The largest grid that is still accepted.
+    CellGrid big(QRect(0, 0, 200, 200), QSize(100, 100), QRect());
+    QCOMPARE(big.cells().size(), 10000);
+}
+
+void TestCellGrid::hairlineBelow150_data()
+{
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<bool>("hairline");
+    QTest::newRow("149 wide") << QSize(149, 300) << true;
+    QTest::newRow("149 high") << QSize(300, 149) << true;
+    QTest::newRow("150 x 150") << QSize(150, 150) << false;
+}
+
+void TestCellGrid::hairlineBelow150()
+{
+    QFETCH(QSize, area);
+    QFETCH(bool, hairline);
+
+    CellGrid grid(QRect(QPoint(0, 0), area), QSize(1, 1), QRect());
+    useTestColours(grid);
+    grid.setRadius(0);
+    grid.setBorderWidth(6);
+    const QImage image = render(grid, area + QSize(10, 10));
+
+    // Count the painted pixels across the left border, half way down.
+    const int y = area.height() / 2;
+    int painted = 0;
+    for (int x = 0; x < 20; ++x)
+        painted += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+    if (hairline)
+        QVERIFY2(painted <= 2, qPrintable(QString::number(painted)));
+    else
+        QVERIFY2(painted >= 3, qPrintable(QString::number(painted)));
+}
+
+void TestCellGrid::allCellsHighlighting_data()
+{
+    QTest::addColumn<QRect>("selection");
+    QTest::addColumn<QList<bool>>("highlighted");
+    QTest::newRow("null selection") << QRect() << QList<bool>{false, false, false, false, false, false};
+    QTest::newRow("middle cell only, neighbours touch")
+        << QRect(1, 0, 1, 1) << QList<bool>{false, true, false, false, false, false};
+    QTest::newRow("two by two") << QRect(1, 0, 2, 2) << QList<bool>{false, true, true, false, true, true};
+    QTest::newRow("hanging over the edge") << QRect(2, 1, 5, 5) << QList<bool>{false, false, false, false, false, true};
+}
+
+void TestCellGrid::allCellsHighlighting()
+{
+    QFETCH(QRect, selection);
+    QFETCH(QList<bool>, highlighted);
+
+    CellGrid grid(QRect(0, 0, 300, 200), QSize(3, 2), selection);
+    useTestColours(grid);
+    const QImage image = render(grid, QSize(300, 200));
+    const QList<QRectF> cells = grid.cells();
+    for (int i = 0; i < cells.size(); ++i) {
+        const QColor centre = image.pixelColor(cells[i].center().toPoint());
+        if (highlighted[i])
+            QCOMPARE(centre, QColor(0, 255, 0));
+        else
+            QCOMPARE(centre.alpha(), 0);
+    }
+}
+
+void TestCellGrid::emptyCellFlags_data()
+{
+    QTest::addColumn<bool>("fill");
+    QTest::addColumn<bool>("border");
+    QTest::addColumn<QColor>("centre");
+    QTest::addColumn<QColor>("edge");
+    const QColor none(0, 0, 0, 0);
+    QTest::newRow("border only") << false << true << none << QColor(255, 0, 0);
+    QTest::newRow("fill only") << true << false << QColor(0, 0, 255) << QColor(0, 0, 255);
+    QTest::newRow("fill and border") << true << true << QColor(0, 0, 255) << QColor(255, 0, 0);
+    QTest::newRow("neither") << false << false << none << none;
+}
+
+void TestCellGrid::emptyCellFlags()
+{
+    QFETCH(bool, fill);
+    QFETCH(bool, border);
+    QFETCH(QColor, centre);
+    QFETCH(QColor, edge);
+
+    CellGrid grid(QRect(0, 0, 200, 200), QSize(2, 2), QRect());
+    useTestColours(grid);
+    grid.setRadius(0);
+    grid.setBorderWidth(4);
+    grid.setFillEmptyCells(fill);
+    grid.setBorderEmptyCells(border);
+    const QImage image = render(grid, QSize(200, 200));
+    QCOMPARE(image.pixelColor(50, 50), centre);
+    // The left edge of cell (1, 0), inside the 4-pixel pen.
+    QCOMPARE(image.pixelColor(100, 50), edge);
+}
+
+void TestCellGrid::selectionOnly_data()
+{
+    QTest::addColumn<QRect>("selection");
+    QTest::addColumn<bool>("drawn");
+    QTest::newRow("one cell") << QRect(1, 1, 1, 1) << true;
+    QTest::newRow("negative left (gap)") << QRect(-1, 0, 1, 1) << false;
+    QTest::newRow("negative top") << QRect(0, -1, 1, 1) << false;
+    QTest::newRow("zero width") << QRect(0, 0, 0, 1) << false;
+    QTest::newRow("zero height") << QRect(0, 0, 1, 0) << false;
+    QTest::newRow("null") << QRect() << false;
+}
+
+void TestCellGrid::selectionOnly()
+{
+    QFETCH(QRect, selection);
+    QFETCH(bool, drawn);
+
+    CellGrid grid(QRect(0, 0, 300, 300), QSize(3, 3), selection);
+    useTestColours(grid);
+    grid.setDrawMode(CellGrid::DrawSelectionOnly);
+    grid.setFillEmptyCells(true);
+    const QImage image = render(grid, QSize(300, 300));
+    if (!drawn) {
+        QVERIFY(untouched(image));
+        return;
+    }
+    QCOMPARE(image.pixelColor(150, 150), QColor(0, 255, 0));
+    // Only the selection: the other cells are not even outlined.
+    QCOMPARE(image.pixelColor(50, 50).alpha(), 0);
+    QCOMPARE(image.pixelColor(0, 150).alpha(), 0);
+}
+
+void TestCellGrid::copyIsIndependent()
+{
+    CellGrid a(QRect(0, 0, 100, 100), QSize(2, 2), QRect(0, 0, 1, 1));
+    CellGrid b(a);
+    b.setDimensions(QSize(4, 4));
+    b.setSelection(QRect(1, 1, 1, 1));
+    QCOMPARE(a.cells().size(), 4);
+    QCOMPARE(a.selection(), QRect(0, 0, 1, 1));
+    a = b;
+    QCOMPARE(a.cells().size(), 16);
+}
+
+QTEST_GUILESS_MAIN(TestCellGrid)
+#include "tst_cellgrid.moc"
