@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QNetworkProxyFactory>
+#include <QThread>
 
 #include <cstdio>
 
@@ -15,12 +16,6 @@ int main(int argc, char **argv)
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (wayland && !qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
-
-    QString reason;
-    if (!Platform::displayReachable(&reason)) {
-        std::fprintf(stderr, "Varlo: %s\n", qPrintable(reason));
-        return 1;
-    }
 
     // The lock file records this name, and a later start compares it with the
     // running program's to tell a live lock from one whose pid was reused.
@@ -35,6 +30,20 @@ int main(int argc, char **argv)
         break;
     case SingleInstance::First:
         break;
+    }
+
+    // Only the first start talks to the X server: a crowd of later starts
+    // never competes with it for connections.
+    QString reason;
+    bool reachable = Platform::displayReachable(&reason);
+    // A busy server can turn a connection away for a moment.
+    for (int attempt = 0; !reachable && attempt < 10 && !qEnvironmentVariableIsEmpty("DISPLAY"); ++attempt) {
+        QThread::msleep(100);
+        reachable = Platform::displayReachable(&reason);
+    }
+    if (!reachable) {
+        std::fprintf(stderr, "Varlo: %s\n", qPrintable(reason));
+        return 1;
     }
 
     // Varlo scales its own windows by the display's DPI; Qt must not do it again.
