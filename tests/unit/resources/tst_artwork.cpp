@@ -25,8 +25,8 @@ double meanDifference(const QImage &a, const QImage &b)
     for (int y = 0; y < pa.height(); ++y) {
         for (int x = 0; x < pa.width(); ++x) {
             const QRgb p = pa.pixel(x, y), q = pb.pixel(x, y);
-            sum += qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) + qAbs(qBlue(p) - qBlue(q))
-                + qAbs(qAlpha(p) - qAlpha(q));
+            sum += qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) +
+                   qAbs(qBlue(p) - qBlue(q)) + qAbs(qAlpha(p) - qAlpha(q));
         }
     }
     return sum / (4.0 * pa.width() * pa.height());
@@ -67,20 +67,26 @@ void TestArtwork::imageSize_data()
     for (int tier : kTiers) {
         const QSize b(button[tier], button[tier]), c(indicator[tier], indicator[tier]);
         for (const char *glyph : {"close", "gear", "flip"})
-            QTest::addRow("%s_%d", glyph, tier) << QStringLiteral("%1_%2.png").arg(QLatin1String(glyph)).arg(tier) << b;
+            QTest::addRow("%s_%d", glyph, tier)
+                << QStringLiteral("%1_%2.png").arg(QLatin1String(glyph)).arg(tier) << b;
         QTest::addRow("checkbox_%d", tier) << QStringLiteral("checkbox_%1.png").arg(tier) << c;
-        QTest::addRow("checkbox_checked_%d", tier) << QStringLiteral("checkbox_checked_%1.png").arg(tier) << c;
-        QTest::addRow("tray_%d", tier) << QStringLiteral("varlo_tray_%1.png").arg(tier) << QSize(tier, tier);
+        QTest::addRow("checkbox_checked_%d", tier)
+            << QStringLiteral("checkbox_checked_%1.png").arg(tier) << c;
+        QTest::addRow("tray_%d", tier)
+            << QStringLiteral("varlo_tray_%1.png").arg(tier) << QSize(tier, tier);
         QTest::addRow("tray_white_%d", tier)
             << QStringLiteral("varlo_tray_white_%1.png").arg(tier) << QSize(tier, tier);
         const int border = tier / 12;
-        QTest::addRow("frame_%d", tier) << QStringLiteral("frame_%1.png").arg(tier) << QSize(4 * border, 4 * border);
+        QTest::addRow("frame_%d", tier)
+            << QStringLiteral("frame_%1.png").arg(tier) << QSize(4 * border, 4 * border);
     }
     for (const char *dir : {"up", "down"}) {
         for (const char *variant : {"", "_hover", "_pressed", "_off"})
             QTest::addRow("spin%s%s", dir, variant)
-                << QStringLiteral("spin%1%2.png").arg(QLatin1String(dir), QLatin1String(variant)) << QSize(14, 10);
-        QTest::addRow("%s_arrow", dir) << QStringLiteral("%1_arrow.png").arg(QLatin1String(dir)) << QSize(7, 7);
+                << QStringLiteral("spin%1%2.png").arg(QLatin1String(dir), QLatin1String(variant))
+                << QSize(14, 10);
+        QTest::addRow("%s_arrow", dir)
+            << QStringLiteral("%1_arrow.png").arg(QLatin1String(dir)) << QSize(7, 7);
         QTest::addRow("%s_arrow_disabled", dir)
             << QStringLiteral("%1_arrow_disabled.png").arg(QLatin1String(dir)) << QSize(7, 7);
     }
@@ -133,13 +139,15 @@ void TestArtwork::frameSlices()
         for (int x = border; x < w - border; ++x) {
             const QRgb expected = img.pixel(border, edgeRow ? y : border);
             if (img.pixel(x, y) != expected)
-                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 breaks the horizontal stretch").arg(x).arg(y)));
+                QFAIL(qPrintable(
+                    QStringLiteral("pixel %1,%2 breaks the horizontal stretch").arg(x).arg(y)));
         }
     }
     for (int x = 0; x < w; ++x) {
         for (int y = border; y < h - border; ++y) {
             if (img.pixel(x, y) != img.pixel(x, border))
-                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 breaks the vertical stretch").arg(x).arg(y)));
+                QFAIL(qPrintable(
+                    QStringLiteral("pixel %1,%2 breaks the vertical stretch").arg(x).arg(y)));
         }
     }
 
@@ -156,8 +164,8 @@ void TestArtwork::frameSlices()
 void TestArtwork::tiersDrawTheSameArtwork_data()
 {
     QTest::addColumn<QString>("family");
-    for (const char *family : {"close_", "gear_", "flip_", "checkbox_", "checkbox_checked_", "frame_",
-                               "varlo_tray_", "varlo_tray_white_"})
+    for (const char *family : {"close_", "gear_", "flip_", "checkbox_", "checkbox_checked_",
+                               "frame_", "varlo_tray_", "varlo_tray_white_"})
         QTest::newRow(family) << QString::fromLatin1(family);
 }
 
@@ -171,14 +179,17 @@ void TestArtwork::tiersDrawTheSameArtwork()
     for (int tier : kTiers) {
         if (tier == 96)
             continue;
-        const QImage scaled = load(family + QStringLiteral("%1.png").arg(tier))
-                                  .scaled(base.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage scaled =
+            load(family + QStringLiteral("%1.png").arg(tier))
+                .scaled(base.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         const double diff = meanDifference(base, scaled);
-        QVERIFY2(diff < 14, qPrintable(QStringLiteral("tier %1 differs by %2").arg(tier).arg(diff)));
+        QVERIFY2(diff < 14,
+                 qPrintable(QStringLiteral("tier %1 differs by %2").arg(tier).arg(diff)));
     }
 
     // The measure tells different artwork apart at all.
-    const QString other = family == QLatin1String("gear_") ? QStringLiteral("close_") : QStringLiteral("gear_");
+    const QString other =
+        family == QLatin1String("gear_") ? QStringLiteral("close_") : QStringLiteral("gear_");
     const QImage unlike = load(other + QStringLiteral("96.png"))
                               .scaled(base.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QVERIFY(meanDifference(base, unlike) >= 14);
@@ -192,7 +203,8 @@ void TestArtwork::programIconFile()
     for (int i = 0; i < reader.imageCount(); ++i) {
         QVERIFY(reader.jumpToImage(i));
         const QImage entry = reader.read();
-        QVERIFY2(!entry.isNull(), qPrintable(QStringLiteral("entry %1: %2").arg(i).arg(reader.errorString())));
+        QVERIFY2(!entry.isNull(),
+                 qPrintable(QStringLiteral("entry %1: %2").arg(i).arg(reader.errorString())));
         QCOMPARE(entry.width(), entry.height());
         QVERIFY(entry.hasAlphaChannel());
         widths << entry.width();
@@ -202,7 +214,8 @@ void TestArtwork::programIconFile()
 
     // The small entries are the pixel-fitted drawings, not the large one shrunk.
     const QIcon icon(QStringLiteral(":/images/Varlo.ico"));
-    QCOMPARE(icon.pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32), load("varlo_16.png"));
+    QCOMPARE(icon.pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32),
+             load("varlo_16.png"));
 }
 
 void TestArtwork::whiteTraySymbolReadsOnLightAndDarkTrays_data()
@@ -250,7 +263,8 @@ void TestArtwork::spinButtonBorder_data()
     QTest::addColumn<QString>("name");
     for (const char *dir : {"up", "down"})
         for (const char *variant : {"", "_hover", "_pressed", "_off"})
-            QTest::addRow("spin%s%s", dir, variant) << QStringLiteral("spin%1%2.png").arg(QLatin1String(dir), QLatin1String(variant));
+            QTest::addRow("spin%s%s", dir, variant)
+                << QStringLiteral("spin%1%2.png").arg(QLatin1String(dir), QLatin1String(variant));
 }
 
 // The style sheet slices one pixel off each side as the button's border; it has to be the
