@@ -17,6 +17,15 @@ std::unique_ptr<Platform> &holder()
 
 Platform::~Platform() = default;
 
+QList<WindowFacts> Platform::windowFacts(const QList<WId> &windows)
+{
+    QList<WindowFacts> result;
+    result.reserve(windows.size());
+    for (WId w : windows)
+        result.append(windowFacts(w));
+    return result;
+}
+
 Platform *Platform::instance()
 {
     std::unique_ptr<Platform> &p = holder();

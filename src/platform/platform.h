@@ -1,12 +1,70 @@
 #pragma once
 
+#include <QList>
+#include <QMargins>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
+#include <QStringList>
+#include <qwindowdefs.h>
+
+#include <optional>
 
 // Everything Varlo asks of the desktop goes through this interface. The
 // backend is chosen once from QGuiApplication::platformName(): "xcb" gets the
 // X11 backend, anything else (the offscreen platform of the tests) the fake.
 // Backends answer questions and carry out requests; the rules that decide what
 // to ask live above this layer.
+//
+// Window ids are the X11 ids of clients' top-level windows (the ids of the
+// window manager's client list); 0 is "no window".
+
+/** What a window says it is (_NET_WM_WINDOW_TYPE, the first type we know). */
+enum class WindowType {
+    Normal,
+    Dialog,
+    Utility,
+    Toolbar,
+    Desktop,
+    Dock,
+    Splash,
+    Notification,
+    Menu,
+    Tooltip,
+    DragAndDrop,
+};
+
+/** The facts about one window that identification needs, read in one go. */
+struct WindowFacts
+{
+    WId id = 0;
+    /** False when the window does not exist (any more) or could not be read. */
+    bool exists = false;
+    /** Mapped and viewable, or iconified: minimised windows count as visible. */
+    bool visible = false;
+    /** _NET_WM_NAME, else WM_NAME. */
+    QString title;
+    WindowType type = WindowType::Normal;
+    /** The owning process, -1 when the server does not tell. */
+    qint64 pid = -1;
+};
+
+/** Where a window is, as the server and window manager report it. */
+struct WindowGeometry
+{
+    /** False when the window does not exist (any more) or could not be read. */
+    bool valid = false;
+    /** The client area in root coordinates, without the window manager's frame. */
+    QRect client;
+    /** _NET_FRAME_EXTENTS as the window manager set it; unset when it set none. */
+    std::optional<QMargins> frameExtents;
+    /** _GTK_FRAME_EXTENTS: the invisible shadow a client draws around itself. */
+    std::optional<QMargins> clientSideExtents;
+    /** Both _NET_WM_STATE_MAXIMIZED_VERT and _HORZ are set. */
+    bool maximized = false;
+};
+
 class Platform
 {
 public:
@@ -29,6 +87,67 @@ public:
 
     /** The system version the window rules are keyed on; both backends report 10. */
     virtual int osMajorVersion() const { return 10; }
+
+    /** Text of the last failure of a query or request of this backend (an X error, errno). */
+    virtual QString lastErrorString() const = 0;
+
+    // --- Windows ---------------------------------------------------------
+
+    /** The window the window manager calls active; 0 when there is none or no manager. */
+    virtual WId activeWindow() = 0;
+    /** Managed top-level windows, topmost first; empty without a window manager. */
+    virtual QList<WId> windowsTopFirst() = 0;
+    /** Facts about one window; exists is false for a vanished window (never an error). */
+    virtual WindowFacts windowFacts(WId window) = 0;
+    /** The same for many windows; backends may pipeline the queries. */
+    virtual QList<WindowFacts> windowFacts(const QList<WId> &windows);
+    /** Geometry in root coordinates; valid is false for a vanished window. */
+    virtual WindowGeometry windowGeometry(WId window) = 0;
+
+    // --- Processes -------------------------------------------------------
+
+    virtual qint64 currentProcessId() const = 0;
+    /** Whether the process can be looked at; false with lastErrorString() set. */
+    virtual bool processExists(qint64 pid) = 0;
+    /**
+     * The executable of a process as the kernel reports it (may end in
+     * " (deleted)" after an upgrade); empty with lastErrorString() set when unreadable.
+     */
+    virtual QString processExecutable(qint64 pid) = 0;
+    /** The parent's pid, -1 when the process is unknown. */
+    virtual qint64 parentProcessId(qint64 pid) = 0;
+    /** The command line, argv[0] first; empty when unreadable. */
+    virtual QStringList processArguments(qint64 pid) = 0;
+    /** The working folder, empty when unreadable. */
+    virtual QString processWorkingDirectory(qint64 pid) = 0;
+
+    // --- Requests to the window manager ---------------------------------
+    // Requests on a vanished window are dropped quietly: a window may close at
+    // any moment, and that is not an error of ours.
+
+    /**
+     * Moves the top-left of the window's outer frame to framePosition (root
+     * coordinates) and/or sizes its client area to clientSize. Without a window
+     * manager the window itself is configured.
+     */
+    virtual void moveResizeWindow(WId window, std::optional<QPoint> framePosition,
+                                  std::optional<QSize> clientSize) = 0;
+    /** Brings the window to the top of the stacking order. */
+    virtual void raiseWindow(WId window) = 0;
+    /** Asks the window manager to maximise (both directions) or restore the window. */
+    virtual void setWindowMaximized(WId window, bool maximized) = 0;
+
+    // --- Compositor -----------------------------------------------------
+
+    /** Whether the compositor interface can be used at all (always on X11). */
+    virtual bool compositorAvailable() = 0;
+    /** Whether a compositing manager runs now. */
+    virtual bool compositingActive() = 0;
+    /**
+     * Asks the compositor to blur behind region (window coordinates) of one of
+     * our own windows, or stops it; false when the request could not be made.
+     */
+    virtual bool setBlurBehind(WId ownWindow, bool enable, const QRect &region) = 0;
 
 protected:
     Platform() = default;

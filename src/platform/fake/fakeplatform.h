@@ -2,12 +2,100 @@
 
 #include "platform.h"
 
-// The in-memory desktop of the unit tests. Tests script its state directly.
+#include <QHash>
+
+// The in-memory desktop of the unit tests. Tests script its windows and
+// processes directly and read back the requests it was sent, in order.
 class FakePlatform : public Platform
 {
 public:
+    struct Window
+    {
+        WId id = 0;
+        QString title;
+        qint64 pid = -1;
+        bool visible = true;
+        WindowType type = WindowType::Normal;
+        QRect client;
+        std::optional<QMargins> frameExtents;
+        std::optional<QMargins> clientSideExtents;
+        bool maximized = false;
+    };
+
+    struct Process
+    {
+        qint64 pid = -1;
+        QString executable;
+        qint64 parent = -1;
+        QStringList arguments;
+        QString workingDirectory;
+        /** False: the process exists but its executable cannot be read (another user's). */
+        bool readable = true;
+    };
+
     FakePlatform();
     ~FakePlatform() override;
 
     QString backendName() const override { return QStringLiteral("fake"); }
+    int osMajorVersion() const override { return m_osMajorVersion; }
+    QString lastErrorString() const override { return m_lastError; }
+
+    WId activeWindow() override;
+    QList<WId> windowsTopFirst() override;
+    WindowFacts windowFacts(WId window) override;
+    using Platform::windowFacts;
+    WindowGeometry windowGeometry(WId window) override;
+
+    qint64 currentProcessId() const override { return m_currentPid; }
+    bool processExists(qint64 pid) override;
+    QString processExecutable(qint64 pid) override;
+    qint64 parentProcessId(qint64 pid) override;
+    QStringList processArguments(qint64 pid) override;
+    QString processWorkingDirectory(qint64 pid) override;
+
+    void moveResizeWindow(WId window, std::optional<QPoint> framePosition,
+                          std::optional<QSize> clientSize) override;
+    void raiseWindow(WId window) override;
+    void setWindowMaximized(WId window, bool maximized) override;
+
+    bool compositorAvailable() override { return m_compositorAvailable; }
+    bool compositingActive() override { return m_compositingActive; }
+    bool setBlurBehind(WId ownWindow, bool enable, const QRect &region) override;
+
+    // --- Scripting ----------------------------------------------------------
+
+    /** Adds a window on top of the stacking order. */
+    void addWindow(const Window &window);
+    void removeWindow(WId window);
+    /** The scripted window, nullptr when there is none. */
+    Window *window(WId id);
+    void setActiveWindow(WId window) { m_active = window; }
+    void addProcess(const Process &process) { m_processes.insert(process.pid, process); }
+    void setCurrentProcessId(qint64 pid) { m_currentPid = pid; }
+    void setOsMajorVersion(int version) { m_osMajorVersion = version; }
+    void setCompositorAvailable(bool available) { m_compositorAvailable = available; }
+    void setCompositingActive(bool active) { m_compositingActive = active; }
+
+    /**
+     * The requests so far, one word each, separated by spaces:
+     * "move(X,Y)", "size(WxH)", "moveSize(X,Y WxH)", "raise", "maximize", "restore",
+     * "blur(on X,Y WxH)" / "blur(off)".
+     */
+    QString requests() const { return m_requests.join(QLatin1Char(' ')); }
+    void clearRequests() { m_requests.clear(); }
+    /** How often the stacking list was asked for. */
+    int enumerations() const { return m_enumerations; }
+
+private:
+    QList<WId> m_stacking; // topmost first
+    QHash<WId, Window> m_windows;
+    QHash<qint64, Process> m_processes;
+    QStringList m_requests;
+    QString m_lastError;
+    WId m_active = 0;
+    qint64 m_currentPid = 1000;
+    int m_osMajorVersion = 10;
+    int m_enumerations = 0;
+    bool m_compositorAvailable = true;
+    bool m_compositingActive = false;
 };

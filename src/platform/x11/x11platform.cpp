@@ -1,15 +1,112 @@
 #include "x11platform.h"
 
+#include "procfs.h"
 #include "varlolog.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 
+#include <xcb/res.h>
 #include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xcb_icccm.h>
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+QString errorText(const xcb_generic_error_t *error)
+{
+    static const char *const names[] = {
+        "Success",  "BadRequest", "BadValue",  "BadWindow", "BadPixmap",         "BadAtom",
+        "BadCursor", "BadFont",   "BadMatch",  "BadDrawable", "BadAccess",       "BadAlloc",
+        "BadColor", "BadGC",      "BadIDChoice", "BadName",   "BadLength",       "BadImplementation",
+    };
+    const int code = error->error_code;
+    const QString name = code < int(sizeof names / sizeof *names) ? QLatin1String(names[code])
+                                                                   : QStringLiteral("error");
+    return QStringLiteral("X error %1 (%2), resource 0x%3, request %4")
+        .arg(code)
+        .arg(name)
+        .arg(error->resource_id, 0, 16)
+        .arg(error->major_code);
+}
+
+struct Free
+{
+    void operator()(void *p) const { std::free(p); }
+};
+template <typename T> using Reply = std::unique_ptr<T, Free>;
+
+QMargins toMargins(uint32_t left, uint32_t right, uint32_t top, uint32_t bottom)
+{
+    // CARDINALs; a client that writes -1 means nonsense either way, and as a
+    // signed number the rules above us can see it for what it is.
+    return QMargins(int32_t(left), int32_t(top), int32_t(right), int32_t(bottom));
+}
+
+} // namespace
 
 struct X11Platform::Private
 {
     xcb_connection_t *connection = nullptr;
     xcb_window_t root = 0;
+    int screen = 0;
+    bool ewmhReady = false;
+    xcb_ewmh_connection_t ewmh{};
+    xcb_atom_t gtkFrameExtents = XCB_ATOM_NONE;
+    xcb_atom_t blurRegion = XCB_ATOM_NONE;
+    bool hasRes = false;
+    uint32_t idBase = 0;
+    uint32_t idMask = 0;
+    QString lastError;
+
+    // What the window manager supports, re-read at most once a second: a
+    // placement asks several times within a few milliseconds.
+    QElapsedTimer supportedAge;
+    QList<xcb_atom_t> supported;
+
+    xcb_atom_t intern(const char *name)
+    {
+        xcb_intern_atom_cookie_t c = xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name);
+        Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(connection, c, nullptr));
+        return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+
+    void noteError(xcb_generic_error_t *error)
+    {
+        if (error) {
+            lastError = errorText(error);
+            std::free(error);
+        }
+    }
+
+    bool wmSupports(xcb_atom_t atom)
+    {
+        if (!supportedAge.isValid() || supportedAge.elapsed() > 1000) {
+            supported.clear();
+            xcb_ewmh_get_atoms_reply_t atoms;
+            xcb_generic_error_t *error = nullptr;
+            if (xcb_ewmh_get_supported_reply(&ewmh, xcb_ewmh_get_supported(&ewmh, screen), &atoms,
+                                             &error)) {
+                for (uint32_t i = 0; i < atoms.atoms_len; ++i)
+                    supported.append(atoms.atoms[i]);
+                xcb_ewmh_get_atoms_reply_wipe(&atoms);
+            }
+            noteError(error);
+            supportedAge.start();
+        }
+        return supported.contains(atom);
+    }
+
+    bool isOwn(xcb_window_t window) const { return idMask && (window & ~idMask) == idBase; }
+
+    void sendChecked(xcb_void_cookie_t cookie)
+    {
+        // Nobody waits for the outcome; a vanished window's error must not reach Qt's log.
+        xcb_discard_reply(connection, cookie.sequence);
+    }
 };
 
 X11Platform::X11Platform()
@@ -21,12 +118,28 @@ X11Platform::X11Platform()
         xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
         if (it.rem > 0)
             d->root = it.data->root;
+        d->idBase = setup->resource_id_base;
+        d->idMask = setup->resource_id_mask;
     }
-    if (!d->connection)
+    if (!d->connection) {
         vWarning() << "No X11 connection: windows of other programs cannot be placed.";
+        return;
+    }
+    xcb_intern_atom_cookie_t *cookies = xcb_ewmh_init_atoms(d->connection, &d->ewmh);
+    d->ewmhReady = cookies && xcb_ewmh_init_atoms_replies(&d->ewmh, cookies, nullptr);
+    if (!d->ewmhReady)
+        vWarning() << "Could not set up the window manager atoms.";
+    d->gtkFrameExtents = d->intern("_GTK_FRAME_EXTENTS");
+    d->blurRegion = d->intern("_KDE_NET_WM_BLUR_BEHIND_REGION");
+    const xcb_query_extension_reply_t *res = xcb_get_extension_data(d->connection, &xcb_res_id);
+    d->hasRes = res && res->present;
 }
 
-X11Platform::~X11Platform() = default;
+X11Platform::~X11Platform()
+{
+    if (d->ewmhReady)
+        xcb_ewmh_connection_wipe(&d->ewmh);
+}
 
 xcb_connection_t *X11Platform::connection() const
 {
@@ -36,6 +149,11 @@ xcb_connection_t *X11Platform::connection() const
 quint32 X11Platform::rootWindow() const
 {
     return d->root;
+}
+
+QString X11Platform::lastErrorString() const
+{
+    return d->lastError;
 }
 
 bool X11Platform::serverReachable(QString *reason)
@@ -54,5 +172,374 @@ bool X11Platform::serverReachable(QString *reason)
             *reason = QStringLiteral("cannot open the X display \"%1\"").arg(QString::fromLocal8Bit(display));
         return false;
     }
+    return true;
+}
+
+WId X11Platform::activeWindow()
+{
+    if (!d->ewmhReady)
+        return 0;
+    xcb_window_t window = XCB_WINDOW_NONE;
+    xcb_generic_error_t *error = nullptr;
+    if (!xcb_ewmh_get_active_window_reply(&d->ewmh, xcb_ewmh_get_active_window(&d->ewmh, d->screen),
+                                          &window, &error))
+        window = XCB_WINDOW_NONE;
+    d->noteError(error);
+    return window;
+}
+
+QList<WId> X11Platform::windowsTopFirst()
+{
+    QList<WId> result;
+    if (!d->ewmhReady)
+        return result;
+    xcb_ewmh_get_windows_reply_t windows;
+    xcb_generic_error_t *error = nullptr;
+    if (xcb_ewmh_get_client_list_stacking_reply(
+            &d->ewmh, xcb_ewmh_get_client_list_stacking(&d->ewmh, d->screen), &windows, &error)) {
+        // The property lists bottom to top.
+        result.reserve(int(windows.windows_len));
+        for (uint32_t i = windows.windows_len; i-- > 0;)
+            result.append(windows.windows[i]);
+        xcb_ewmh_get_windows_reply_wipe(&windows);
+    }
+    d->noteError(error);
+    return result;
+}
+
+WindowFacts X11Platform::windowFacts(WId window)
+{
+    return windowFacts(QList<WId>{window}).value(0);
+}
+
+QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
+{
+    struct Cookies
+    {
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_property_cookie_t netName, name, type, state, pid;
+        xcb_res_query_client_ids_cookie_t client;
+    };
+    QList<WindowFacts> result(windows.size());
+    if (!d->connection || !d->ewmhReady || windows.isEmpty())
+        return result;
+
+    // All requests go out before the first reply is read: one round trip for
+    // the whole list instead of seven per window.
+    std::vector<Cookies> cookies(size_t(windows.size()));
+    for (int i = 0; i < windows.size(); ++i) {
+        const xcb_window_t w = xcb_window_t(windows.at(i));
+        Cookies &c = cookies[size_t(i)];
+        c.attributes = xcb_get_window_attributes(d->connection, w);
+        c.netName = xcb_ewmh_get_wm_name(&d->ewmh, w);
+        c.name = xcb_icccm_get_wm_name(d->connection, w);
+        c.type = xcb_ewmh_get_wm_window_type(&d->ewmh, w);
+        c.state = xcb_ewmh_get_wm_state(&d->ewmh, w);
+        c.pid = xcb_ewmh_get_wm_pid(&d->ewmh, w);
+        if (d->hasRes) {
+            xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            c.client = xcb_res_query_client_ids(d->connection, 1, &spec);
+        }
+    }
+
+    for (int i = 0; i < windows.size(); ++i) {
+        const xcb_window_t w = xcb_window_t(windows.at(i));
+        Cookies &c = cookies[size_t(i)];
+        WindowFacts &f = result[i];
+        f.id = w;
+
+        xcb_generic_error_t *error = nullptr;
+        Reply<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(d->connection, c.attributes, &error));
+        f.exists = bool(attributes);
+        d->noteError(error);
+        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+
+        xcb_ewmh_get_utf8_strings_reply_t netName;
+        error = nullptr;
+        if (xcb_ewmh_get_wm_name_reply(&d->ewmh, c.netName, &netName, &error)) {
+            f.title = QString::fromUtf8(netName.strings, int(netName.strings_len));
+            xcb_ewmh_get_utf8_strings_reply_wipe(&netName);
+        }
+        d->noteError(error);
+
+        xcb_icccm_get_text_property_reply_t name;
+        error = nullptr;
+        if (xcb_icccm_get_wm_name_reply(d->connection, c.name, &name, &error)) {
+            if (f.title.isEmpty()) {
+                const QByteArray bytes(name.name, int(name.name_len));
+                f.title = name.encoding == d->ewmh.UTF8_STRING ? QString::fromUtf8(bytes)
+                                                               : QString::fromLatin1(bytes);
+            }
+            xcb_icccm_get_text_property_reply_wipe(&name);
+        }
+        d->noteError(error);
+        while (f.title.endsWith(QChar(0)))
+            f.title.chop(1);
+
+        xcb_ewmh_get_atoms_reply_t atoms;
+        error = nullptr;
+        if (xcb_ewmh_get_wm_window_type_reply(&d->ewmh, c.type, &atoms, &error)) {
+            const xcb_ewmh_connection_t &e = d->ewmh;
+            const std::pair<xcb_atom_t, WindowType> known[] = {
+                {e._NET_WM_WINDOW_TYPE_NORMAL, WindowType::Normal},
+                {e._NET_WM_WINDOW_TYPE_DIALOG, WindowType::Dialog},
+                {e._NET_WM_WINDOW_TYPE_UTILITY, WindowType::Utility},
+                {e._NET_WM_WINDOW_TYPE_TOOLBAR, WindowType::Toolbar},
+                {e._NET_WM_WINDOW_TYPE_DESKTOP, WindowType::Desktop},
+                {e._NET_WM_WINDOW_TYPE_DOCK, WindowType::Dock},
+                {e._NET_WM_WINDOW_TYPE_SPLASH, WindowType::Splash},
+                {e._NET_WM_WINDOW_TYPE_NOTIFICATION, WindowType::Notification},
+                {e._NET_WM_WINDOW_TYPE_MENU, WindowType::Menu},
+                {e._NET_WM_WINDOW_TYPE_DROPDOWN_MENU, WindowType::Menu},
+                {e._NET_WM_WINDOW_TYPE_POPUP_MENU, WindowType::Menu},
+                {e._NET_WM_WINDOW_TYPE_COMBO, WindowType::Menu},
+                {e._NET_WM_WINDOW_TYPE_TOOLTIP, WindowType::Tooltip},
+                {e._NET_WM_WINDOW_TYPE_DND, WindowType::DragAndDrop},
+            };
+            // The list is in order of preference; the first type we know wins.
+            bool found = false;
+            for (uint32_t k = 0; k < atoms.atoms_len && !found; ++k) {
+                for (const auto &entry : known) {
+                    if (entry.first == atoms.atoms[k]) {
+                        f.type = entry.second;
+                        found = true;
+                        break;
+                    }
+                }
+            }
+            xcb_ewmh_get_atoms_reply_wipe(&atoms);
+        }
+        d->noteError(error);
+
+        bool hidden = false;
+        error = nullptr;
+        if (xcb_ewmh_get_wm_state_reply(&d->ewmh, c.state, &atoms, &error)) {
+            for (uint32_t k = 0; k < atoms.atoms_len; ++k)
+                hidden = hidden || atoms.atoms[k] == d->ewmh._NET_WM_STATE_HIDDEN;
+            xcb_ewmh_get_atoms_reply_wipe(&atoms);
+        }
+        d->noteError(error);
+        f.visible = f.exists && (viewable || hidden);
+
+        uint32_t netPid = 0;
+        error = nullptr;
+        const bool haveNetPid = xcb_ewmh_get_wm_pid_reply(&d->ewmh, c.pid, &netPid, &error);
+        d->noteError(error);
+
+        qint64 pid = -1;
+        if (d->hasRes) {
+            error = nullptr;
+            Reply<xcb_res_query_client_ids_reply_t> ids(
+                xcb_res_query_client_ids_reply(d->connection, c.client, &error));
+            d->noteError(error);
+            if (ids) {
+                for (auto it = xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem;
+                     xcb_res_client_id_value_next(&it)) {
+                    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID)
+                        && xcb_res_client_id_value_value_length(it.data) >= 1) {
+                        pid = *xcb_res_client_id_value_value(it.data);
+                        break;
+                    }
+                }
+            }
+        }
+        // The server knows local clients' pids for certain; _NET_WM_PID is what
+        // the client claims, and the only answer for remote ones.
+        if (pid <= 0 && haveNetPid && netPid > 0)
+            pid = netPid;
+        if (pid <= 0 && d->isOwn(w))
+            pid = ::getpid();
+        if (pid <= 0) {
+            pid = -1;
+            if (f.exists)
+                d->lastError = QStringLiteral("the X server knows no process for window 0x%1").arg(w, 0, 16);
+        }
+        f.pid = pid;
+    }
+    return result;
+}
+
+WindowGeometry X11Platform::windowGeometry(WId id)
+{
+    WindowGeometry g;
+    if (!d->connection || !d->ewmhReady || !id)
+        return g;
+    const xcb_window_t w = xcb_window_t(id);
+    const xcb_get_geometry_cookie_t geometryCookie = xcb_get_geometry(d->connection, w);
+    const xcb_translate_coordinates_cookie_t originCookie =
+        xcb_translate_coordinates(d->connection, w, d->root, 0, 0);
+    const xcb_get_property_cookie_t frameCookie = xcb_ewmh_get_frame_extents(&d->ewmh, w);
+    const xcb_get_property_cookie_t gtkCookie =
+        xcb_get_property(d->connection, 0, w, d->gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4);
+    const xcb_get_property_cookie_t stateCookie = xcb_ewmh_get_wm_state(&d->ewmh, w);
+
+    xcb_generic_error_t *error = nullptr;
+    Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(d->connection, geometryCookie, &error));
+    d->noteError(error);
+    error = nullptr;
+    Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(d->connection, originCookie, &error));
+    d->noteError(error);
+
+    xcb_ewmh_get_extents_reply_t frame;
+    error = nullptr;
+    if (xcb_ewmh_get_frame_extents_reply(&d->ewmh, frameCookie, &frame, &error))
+        g.frameExtents = toMargins(frame.left, frame.right, frame.top, frame.bottom);
+    d->noteError(error);
+
+    error = nullptr;
+    Reply<xcb_get_property_reply_t> gtk(xcb_get_property_reply(d->connection, gtkCookie, &error));
+    d->noteError(error);
+    if (gtk && gtk->format == 32 && xcb_get_property_value_length(gtk.get()) >= 16) {
+        const auto *v = static_cast<const uint32_t *>(xcb_get_property_value(gtk.get()));
+        g.clientSideExtents = toMargins(v[0], v[1], v[2], v[3]);
+    }
+
+    xcb_ewmh_get_atoms_reply_t atoms;
+    error = nullptr;
+    if (xcb_ewmh_get_wm_state_reply(&d->ewmh, stateCookie, &atoms, &error)) {
+        bool vert = false, horz = false;
+        for (uint32_t k = 0; k < atoms.atoms_len; ++k) {
+            vert = vert || atoms.atoms[k] == d->ewmh._NET_WM_STATE_MAXIMIZED_VERT;
+            horz = horz || atoms.atoms[k] == d->ewmh._NET_WM_STATE_MAXIMIZED_HORZ;
+        }
+        g.maximized = vert && horz;
+        xcb_ewmh_get_atoms_reply_wipe(&atoms);
+    }
+    d->noteError(error);
+
+    if (geometry && origin) {
+        g.valid = true;
+        g.client = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+    }
+    return g;
+}
+
+qint64 X11Platform::currentProcessId() const
+{
+    return ::getpid();
+}
+
+bool X11Platform::processExists(qint64 pid)
+{
+    return ProcFs::exists(pid, &d->lastError);
+}
+
+QString X11Platform::processExecutable(qint64 pid)
+{
+    return ProcFs::executable(pid, &d->lastError);
+}
+
+qint64 X11Platform::parentProcessId(qint64 pid)
+{
+    return ProcFs::parentPid(pid, &d->lastError);
+}
+
+QStringList X11Platform::processArguments(qint64 pid)
+{
+    return ProcFs::arguments(pid, &d->lastError);
+}
+
+QString X11Platform::processWorkingDirectory(qint64 pid)
+{
+    return ProcFs::workingDirectory(pid, &d->lastError);
+}
+
+void X11Platform::moveResizeWindow(WId id, std::optional<QPoint> framePosition,
+                                   std::optional<QSize> clientSize)
+{
+    if (!d->connection || !id || (!framePosition && !clientSize))
+        return;
+    const xcb_window_t w = xcb_window_t(id);
+    if (d->ewmhReady && d->wmSupports(d->ewmh._NET_MOVERESIZE_WINDOW)) {
+        int flags = 0;
+        if (framePosition)
+            flags |= XCB_EWMH_MOVERESIZE_WINDOW_X | XCB_EWMH_MOVERESIZE_WINDOW_Y;
+        if (clientSize)
+            flags |= XCB_EWMH_MOVERESIZE_WINDOW_WIDTH | XCB_EWMH_MOVERESIZE_WINDOW_HEIGHT;
+        const QPoint p = framePosition.value_or(QPoint());
+        const QSize s = clientSize.value_or(QSize(1, 1)).expandedTo(QSize(1, 1));
+        // NorthWest gravity: x and y are where the frame's top-left goes.
+        xcb_ewmh_request_moveresize_window(
+            &d->ewmh, d->screen, w, XCB_GRAVITY_NORTH_WEST, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
+            xcb_ewmh_moveresize_window_opt_flags_t(flags), uint32_t(p.x()), uint32_t(p.y()),
+            uint32_t(s.width()), uint32_t(s.height()));
+    } else {
+        // No window manager: the window is its own frame.
+        uint16_t mask = 0;
+        uint32_t values[4];
+        int n = 0;
+        if (framePosition) {
+            mask |= XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y;
+            values[n++] = uint32_t(framePosition->x());
+            values[n++] = uint32_t(framePosition->y());
+        }
+        if (clientSize) {
+            mask |= XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT;
+            values[n++] = uint32_t(qMax(1, clientSize->width()));
+            values[n++] = uint32_t(qMax(1, clientSize->height()));
+        }
+        d->sendChecked(xcb_configure_window_checked(d->connection, w, mask, values));
+    }
+    xcb_flush(d->connection);
+}
+
+void X11Platform::raiseWindow(WId id)
+{
+    if (!d->connection || !id)
+        return;
+    const xcb_window_t w = xcb_window_t(id);
+    if (d->ewmhReady && d->wmSupports(d->ewmh._NET_RESTACK_WINDOW)) {
+        xcb_ewmh_request_restack_window(&d->ewmh, d->screen, w, XCB_WINDOW_NONE,
+                                        XCB_STACK_MODE_ABOVE);
+    } else {
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        d->sendChecked(
+            xcb_configure_window_checked(d->connection, w, XCB_CONFIG_WINDOW_STACK_MODE, &above));
+    }
+    xcb_flush(d->connection);
+}
+
+void X11Platform::setWindowMaximized(WId id, bool maximized)
+{
+    if (!d->connection || !d->ewmhReady || !id)
+        return;
+    xcb_ewmh_request_change_wm_state(
+        &d->ewmh, d->screen, xcb_window_t(id),
+        maximized ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
+        d->ewmh._NET_WM_STATE_MAXIMIZED_VERT, d->ewmh._NET_WM_STATE_MAXIMIZED_HORZ,
+        XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    xcb_flush(d->connection);
+}
+
+bool X11Platform::compositingActive()
+{
+    if (!d->connection || !d->ewmhReady)
+        return false;
+    xcb_window_t owner = XCB_WINDOW_NONE;
+    xcb_generic_error_t *error = nullptr;
+    if (!xcb_ewmh_get_wm_cm_owner_reply(&d->ewmh, xcb_ewmh_get_wm_cm_owner(&d->ewmh, d->screen),
+                                        &owner, &error))
+        owner = XCB_WINDOW_NONE;
+    d->noteError(error);
+    return owner != XCB_WINDOW_NONE;
+}
+
+bool X11Platform::setBlurBehind(WId ownWindow, bool enable, const QRect &region)
+{
+    if (!d->connection || !ownWindow || d->blurRegion == XCB_ATOM_NONE)
+        return false;
+    const xcb_window_t w = xcb_window_t(ownWindow);
+    if (enable) {
+        const uint32_t data[4] = {uint32_t(region.x()), uint32_t(region.y()),
+                                  uint32_t(region.width()), uint32_t(region.height())};
+        d->sendChecked(xcb_change_property_checked(d->connection, XCB_PROP_MODE_REPLACE, w,
+                                                   d->blurRegion, XCB_ATOM_CARDINAL, 32, 4, data));
+    } else {
+        d->sendChecked(xcb_delete_property_checked(d->connection, w, d->blurRegion));
+    }
+    xcb_flush(d->connection);
     return true;
 }

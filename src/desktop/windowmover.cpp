@@ -1,0 +1,171 @@
+#include "windowmover.h"
+
+#include "desktopareacache.h"
+#include "platform.h"
+#include "varlolog.h"
+#include "windowinfo.h"
+
+#include <QWidget>
+
+#include <cmath>
+
+namespace WindowChrome {
+
+QMargins frameExtents(const WindowGeometry &geometry)
+{
+    if (!geometry.frameExtents)
+        return QMargins();
+    const QMargins m = *geometry.frameExtents;
+    for (int side : {m.left(), m.top(), m.right(), m.bottom()}) {
+        if (side < 0 || side > kMaxFrameExtent) {
+            vDebug() << "Ignoring unusual frame extents:" << m;
+            return QMargins();
+        }
+    }
+    return m;
+}
+
+QRect outerFrame(const WindowGeometry &geometry)
+{
+    return geometry.client.marginsAdded(frameExtents(geometry));
+}
+
+QRect visibleFrame(const WindowGeometry &geometry)
+{
+    return outerFrame(geometry).marginsRemoved(geometry.clientSideExtents.value_or(QMargins()));
+}
+
+QRect adjustForChrome(const QRect &rect, const QRect &outer, const QRect &visible, float scale)
+{
+    const double dx = outer.width() - visible.width() * double(scale);
+    const double dy = outer.height() - visible.height() * double(scale);
+    if (dx < 0 || dx > kMaxChromeAdjustment) {
+        vDebug() << "Ignoring unusual chrome adjustment:" << dx;
+        return rect;
+    }
+    // Each edge grows by the border measured on its side. Without a border
+    // above there is nothing to move the top edge for; without any sideways
+    // the difference is split evenly.
+    const double left = visible.left() - outer.left();
+    const double right = outer.right() - visible.right();
+    const double top = visible.top() - outer.top();
+    const double bottom = outer.bottom() - visible.bottom();
+    const double leftShare = left + right > 0 ? dx * left / (left + right) : dx * 0.5;
+    const double topShare = top + bottom > 0 ? dy * top / (top + bottom) : 0.0;
+    return rect.adjusted(-int(std::floor(leftShare)), -int(std::floor(topShare)),
+                         int(std::floor(dx - leftShare)), int(std::floor(dy - topShare)));
+}
+
+QSize clientSize(const QRect &rect, const QMargins &frame)
+{
+    return QSize(rect.width() - frame.left() - frame.right(),
+                 rect.height() - frame.top() - frame.bottom())
+        .expandedTo(QSize(1, 1));
+}
+
+} // namespace WindowChrome
+
+bool loadDwm()
+{
+    return Platform::instance()->compositorAvailable();
+}
+
+bool isCompositionEnabled()
+{
+    return loadDwm() && Platform::instance()->compositingActive();
+}
+
+bool isColorizationTranslucent()
+{
+    return isCompositionEnabled();
+}
+
+bool enableBlurBehind(QWidget *widget, bool enable)
+{
+    if (!widget || !loadDwm() || !isColorizationTranslucent())
+        return false;
+    QWidget *top = widget->window();
+    // The compositor takes the region in the top-level window's coordinates.
+    const QPoint origin = widget == top ? QPoint(0, 0) : widget->mapTo(top, QPoint(0, 0));
+    const QRect region = QRect(origin, widget->frameGeometry().size()).adjusted(2, 2, -2, -2);
+    return Platform::instance()->setBlurBehind(top->winId(), enable, region);
+}
+
+float windowScaleFactor(WId window)
+{
+    if (!loadDwm())
+        return 1.0f;
+    const WindowGeometry geometry = Platform::instance()->windowGeometry(window);
+    if (!geometry.valid) {
+        vDebug() << "Error getting window rect";
+        return 1.0f;
+    }
+    const QRect visible = WindowChrome::visibleFrame(geometry);
+    if (visible.width() <= 0) {
+        vDebug() << "Error getting window attribute";
+        return 1.0f;
+    }
+    return float(WindowChrome::outerFrame(geometry).width()) / float(visible.width());
+}
+
+void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, WId window)
+{
+    if (window == kForegroundWindow)
+        window = foregroundWindow();
+    if (!window)
+        return;
+    Platform *platform = Platform::instance();
+    const WindowGeometry before = platform->windowGeometry(window);
+    if (!before.valid) {
+        vDebug() << QStringLiteral("Window 0x%1 is gone, nothing was placed:").arg(window, 0, 16)
+                 << lastErrorString();
+        return;
+    }
+    const bool severalScreens = DesktopAreaCache::instance()->screenCount() > 1;
+
+    if (maximize) {
+        if (before.maximized)
+            return;
+        // The window manager maximises on the screen the window is on.
+        if (severalScreens)
+            platform->moveResizeWindow(window, rect.topLeft(), std::nullopt);
+        platform->raiseWindow(window);
+        platform->setWindowMaximized(window, true);
+        return;
+    }
+
+    if (before.maximized)
+        platform->setWindowMaximized(window, false);
+    if (severalScreens) {
+        // Reach the target screen first, so that a size limited by the screen
+        // is limited by the right one.
+        platform->moveResizeWindow(window, rect.topLeft(), std::nullopt);
+        platform->raiseWindow(window);
+    }
+
+    QMargins frame = WindowChrome::frameExtents(before);
+    if (platform->osMajorVersion() > 6 && adjustChrome && loadDwm()) {
+        const WindowGeometry now = platform->windowGeometry(window);
+        if (now.valid) {
+            frame = WindowChrome::frameExtents(now);
+            rect = WindowChrome::adjustForChrome(rect, WindowChrome::outerFrame(now),
+                                                 WindowChrome::visibleFrame(now), scale);
+        }
+        platform->moveResizeWindow(window, std::nullopt, WindowChrome::clientSize(rect, frame));
+        platform->raiseWindow(window);
+        platform->moveResizeWindow(window, rect.topLeft(), std::nullopt);
+        platform->raiseWindow(window);
+    } else {
+        platform->moveResizeWindow(window, rect.topLeft(), WindowChrome::clientSize(rect, frame));
+        platform->raiseWindow(window);
+    }
+}
+
+void setForegroundWidget(QWidget *widget)
+{
+    if (!widget)
+        return;
+    QWidget *top = widget->window();
+    top->raise();
+    top->activateWindow();
+}
