@@ -100,12 +100,13 @@ float windowScaleFactor(WId window)
         vDebug() << "Error getting window rect";
         return 1.0f;
     }
-    const QRect visible = WindowChrome::visibleFrame(geometry);
+    const QRect outer = WindowChrome::outerFrame(geometry);
+    const QRect visible = outer.marginsRemoved(geometry.clientSideExtents.value_or(QMargins()));
     if (visible.width() <= 0) {
         vDebug() << "Error getting window attribute";
         return 1.0f;
     }
-    return float(WindowChrome::outerFrame(geometry).width()) / float(visible.width());
+    return float(outer.width()) / float(visible.width());
 }
 
 void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, WId window)
@@ -143,19 +144,22 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
         platform->raiseWindow(window);
     }
 
-    QMargins frame = WindowChrome::frameExtents(before);
     if (platform->osMajorVersion() > 6 && adjustChrome && loadDwm()) {
+        // Measured again: restoring may have changed the frame.
         const WindowGeometry now = platform->windowGeometry(window);
-        if (now.valid) {
-            frame = WindowChrome::frameExtents(now);
-            rect = WindowChrome::adjustForChrome(rect, WindowChrome::outerFrame(now),
-                                                 WindowChrome::visibleFrame(now), scale);
-        }
+        const WindowGeometry &measured = now.valid ? now : before;
+        const QMargins frame = WindowChrome::frameExtents(measured);
+        const QRect outer = measured.client.marginsAdded(frame);
+        const QRect visible =
+            outer.marginsRemoved(measured.clientSideExtents.value_or(QMargins()));
+        if (now.valid)
+            rect = WindowChrome::adjustForChrome(rect, outer, visible, scale);
         platform->moveResizeWindow(window, std::nullopt, WindowChrome::clientSize(rect, frame));
         platform->raiseWindow(window);
         platform->moveResizeWindow(window, rect.topLeft(), std::nullopt);
         platform->raiseWindow(window);
     } else {
+        const QMargins frame = WindowChrome::frameExtents(before);
         platform->moveResizeWindow(window, rect.topLeft(), WindowChrome::clientSize(rect, frame));
         platform->raiseWindow(window);
     }

@@ -28,6 +28,8 @@ WindowFacts FakePlatform::windowFacts(WId id)
     facts.title = it->title;
     facts.type = it->type;
     facts.pid = it->pid;
+    if (facts.pid == -1)
+        m_lastError = QStringLiteral("no process is known for window 0x%1").arg(id, 0, 16);
     return facts;
 }
 

@@ -1,0 +1,94 @@
+#include "desktopareacache.h"
+#include "offscreenscreens.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QWidget>
+#include <QtTest>
+
+class TestDesktopAreaCache : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void screenAt_data()
+    {
+        QTest::addColumn<QList<QRect>>("areas");
+        QTest::addColumn<QPoint>("point");
+        QTest::addColumn<int>("screen");
+        const QList<QRect> two{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+        const QList<QRect> overlapping{QRect(0, 0, 1000, 1000), QRect(500, 0, 1000, 1000)};
+        QTest::newRow("first screen's corner") << two << QPoint(0, 0) << 0;
+        QTest::newRow("first screen's last pixel") << two << QPoint(1919, 1079) << 0;
+        QTest::newRow("second screen's first pixel") << two << QPoint(1920, 0) << 1;
+        QTest::newRow("second screen's last pixel") << two << QPoint(3199, 1023) << 1;
+        QTest::newRow("below the shorter screen") << two << QPoint(2000, 1050) << 0;
+        QTest::newRow("left of everything") << two << QPoint(-5, 10) << 0;
+        QTest::newRow("overlap belongs to the lower index") << overlapping << QPoint(600, 10) << 0;
+        QTest::newRow("no screens") << QList<QRect>() << QPoint(1, 1) << 0;
+    }
+
+    void screenAt()
+    {
+        QFETCH(QList<QRect>, areas);
+        QFETCH(QPoint, point);
+        QFETCH(int, screen);
+        QCOMPARE(DesktopAreaCache::screenAt(areas, point), screen);
+    }
+
+    void screenForRect_data()
+    {
+        QTest::addColumn<QRect>("rect");
+        QTest::addColumn<int>("screen");
+        QTest::newRow("split half and half") << QRect(1820, 0, 200, 100) << 0;
+        QTest::newRow("mostly on the second") << QRect(1900, 0, 200, 100) << 1;
+        QTest::newRow("on no screen") << QRect(5000, 5000, 10, 10) << 0;
+        QTest::newRow("empty rectangle") << QRect(2000, 10, 0, 0) << 0;
+        QTest::newRow("covering both, larger part second")
+            << QRect(1000, 0, 2200, 1024) << 1;
+    }
+
+    void screenForRect()
+    {
+        QFETCH(QRect, rect);
+        QFETCH(int, screen);
+        const QList<QRect> areas{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+        QCOMPARE(DesktopAreaCache::screenForRect(areas, rect), screen);
+    }
+
+    void cacheOfTheScreens()
+    {
+        DesktopAreaCache *cache = DesktopAreaCache::instance();
+        QCOMPARE(cache->screenCount(), 2);
+        QCOMPARE(cache->availableGeometry(0), QRect(0, 0, 1920, 1080));
+        QCOMPARE(cache->availableGeometry(1), QRect(1920, 0, 1280, 1024));
+        QCOMPARE(cache->availableGeometry(-1), cache->availableGeometry(cache->primaryScreen()));
+        // An index kept from before a screen went away.
+        QCOMPARE(cache->availableGeometry(2), QRect());
+        QCOMPARE(cache->availableGeometry(-2), QRect());
+
+        QCOMPARE(::screenAt(QPoint(2000, 10)), 1);
+        QCOMPARE(::screenForRect(1900, 0, 2100, 100), 1);
+        QCursor::setPos(QPoint(2500, 500));
+        QCOMPARE(::screenAtCursor(), 1);
+
+        QWidget widget;
+        widget.setGeometry(2000, 100, 200, 100);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        QCOMPARE(cache->screenNumber(&widget), 1);
+        QCOMPARE(cache->availableGeometry(&widget), QRect(1920, 0, 1280, 1024));
+        QCOMPARE(cache->availableGeometry(static_cast<QWidget *>(nullptr)),
+                 cache->availableGeometry(-1));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    useOffscreenScreens({"0,0,1920,1080", "1920,0,1280,1024"});
+    QApplication app(argc, argv);
+    TestDesktopAreaCache test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_desktopareacache.moc"

@@ -1,0 +1,257 @@
+#include "desktopareacache.h"
+#include "fake/fakeplatform.h"
+#include "offscreenscreens.h"
+#include "windowinfo.h"
+#include "windowmover.h"
+
+#include <QApplication>
+#include <QRegularExpression>
+#include <QWidget>
+#include <QtTest>
+
+// Runs once with one screen and once with two (VARLO_TEST_SCREENS=2): the
+// mover behaves differently on the two, and the screens cannot change at run
+// time on the offscreen platform.
+class TestWindowMover : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakePlatform *m_fake = nullptr;
+    bool m_dual = false;
+
+    void addWindow(const QRect &client, std::optional<QMargins> frame,
+                   std::optional<QMargins> gtk, bool maximized = false)
+    {
+        FakePlatform::Window w;
+        w.id = 0x100;
+        w.title = QStringLiteral("notes.txt");
+        w.pid = 10;
+        w.client = client;
+        w.frameExtents = frame;
+        w.clientSideExtents = gtk;
+        w.maximized = maximized;
+        m_fake->addWindow(w);
+        FakePlatform::Process p;
+        p.pid = 10;
+        p.executable = QStringLiteral("/usr/bin/editor");
+        m_fake->addProcess(p);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_dual = qgetenv("VARLO_TEST_SCREENS") == "2";
+        QCOMPARE(DesktopAreaCache::instance()->screenCount(), m_dual ? 2 : 1);
+    }
+
+    void init()
+    {
+        m_fake = new FakePlatform;
+        Platform::setInstance(m_fake);
+        resetRememberedWindow();
+    }
+
+    void cleanup() { Platform::setInstance(nullptr); }
+
+    void apply_data()
+    {
+        QTest::addColumn<bool>("dual");
+        QTest::addColumn<std::optional<QMargins>>("frame");
+        QTest::addColumn<std::optional<QMargins>>("gtk");
+        QTest::addColumn<bool>("wasMaximized");
+        QTest::addColumn<bool>("maximize");
+        QTest::addColumn<bool>("adjustChrome");
+        QTest::addColumn<int>("osVersion");
+        QTest::addColumn<bool>("compositor");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("requests");
+
+        // Target outer rectangle: 100,50 400x300. Openbox-like frame: 1 px sides, 20 px title.
+        const std::optional<QMargins> ob = QMargins(1, 20, 1, 5);
+        const std::optional<QMargins> none;
+        const QString chrome = QStringLiteral("size(398x275) raise move(100,50) raise");
+        const QString plain = QStringLiteral("moveSize(100,50 398x275) raise");
+
+        QTest::newRow("frame, no invisible border") << false << ob << none << false << false << true
+                                                    << 10 << true << "" << chrome;
+        QTest::newRow("16 x 8 invisible border")
+            << false << std::optional<QMargins>() << std::optional<QMargins>(QMargins(8, 0, 8, 8))
+            << false << false << true << 10 << true << ""
+            << "size(416x308) raise move(92,50) raise";
+        QTest::newRow("31 pixels ignored")
+            << false << ob << std::optional<QMargins>(QMargins(15, 0, 16, 0)) << false << false
+            << true << 10 << true << "Ignoring unusual chrome adjustment: 31$" << chrome;
+        QTest::newRow("negative ignored")
+            << false << ob << std::optional<QMargins>(QMargins(-5, 0, -5, 0)) << false << false
+            << true << 10 << true << "Ignoring unusual chrome adjustment: -10$" << chrome;
+        QTest::newRow("absurd frame counts as none")
+            << false << std::optional<QMargins>(QMargins(-1, 9000, 1, 1)) << none << false
+            << false << false << 10 << true << "Ignoring unusual frame extents"
+            << "moveSize(100,50 400x300) raise";
+        QTest::newRow("chrome off") << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8))
+                                    << false << false << false << 10 << true << "" << plain;
+        QTest::newRow("old system") << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8))
+                                    << false << false << true << 6 << true << "" << plain;
+        QTest::newRow("no compositor interface")
+            << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8)) << false << false
+            << true << 10 << false << "" << plain;
+        QTest::newRow("maximised window restored first")
+            << false << ob << none << true << false << true << 10 << true << ""
+            << "restore " + chrome;
+        QTest::newRow("maximise on one screen: no move")
+            << false << ob << none << false << true << true << 10 << true << ""
+            << "raise maximize";
+        QTest::newRow("maximised stays alone") << false << ob << none << true << true << true << 10
+                                               << true << "" << "";
+
+        QTest::newRow("two screens: move first")
+            << true << ob << none << false << false << true << 10 << true << ""
+            << "move(100,50) raise " + chrome;
+        QTest::newRow("two screens, chrome off")
+            << true << ob << none << false << false << false << 10 << true << ""
+            << "move(100,50) raise " + plain;
+        QTest::newRow("two screens: maximise on the target screen")
+            << true << ob << none << false << true << true << 10 << true << ""
+            << "move(100,50) raise maximize";
+        QTest::newRow("two screens: restore, move, size")
+            << true << ob << none << true << false << true << 10 << true << ""
+            << "restore move(100,50) raise " + chrome;
+        QTest::newRow("two screens: maximised stays alone")
+            << true << ob << none << true << true << true << 10 << true << "" << "";
+    }
+
+    void apply()
+    {
+        QFETCH(bool, dual);
+        if (dual != m_dual)
+            QSKIP("for the other screen layout");
+        QFETCH(std::optional<QMargins>, frame);
+        QFETCH(std::optional<QMargins>, gtk);
+        QFETCH(bool, wasMaximized);
+        QFETCH(bool, maximize);
+        QFETCH(bool, adjustChrome);
+        QFETCH(int, osVersion);
+        QFETCH(bool, compositor);
+        QFETCH(QString, log);
+        QFETCH(QString, requests);
+
+        addWindow(QRect(500, 500, 300, 200), frame, gtk, wasMaximized);
+        m_fake->setOsMajorVersion(osVersion);
+        m_fake->setCompositorAvailable(compositor);
+        if (!log.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
+        applyWindowRect(QRect(100, 50, 400, 300), 1.0f, maximize, adjustChrome, 0x100);
+        QCOMPARE(m_fake->requests(), requests);
+    }
+
+    void visibleFrameLandsOnTarget()
+    {
+        // A client-side decorated window with a shadow on every side.
+        addWindow(QRect(0, 0, 300, 200), QMargins(), QMargins(10, 6, 10, 14));
+        const QRect target(m_dual ? 2000 : 100, 40, 640, 480);
+        applyWindowRect(target, 1.0f, false, true, 0x100);
+        const WindowGeometry after = m_fake->windowGeometry(0x100);
+        QCOMPARE(WindowChrome::visibleFrame(after), target);
+    }
+
+    void foregroundWindowIsPlaced()
+    {
+        addWindow(QRect(0, 0, 300, 200), QMargins(1, 20, 1, 5), std::nullopt);
+        m_fake->setActiveWindow(0x100);
+        applyWindowRect(QRect(100, 50, 400, 300), 1.0f, false, true, kForegroundWindow);
+        QCOMPARE(WindowChrome::outerFrame(m_fake->windowGeometry(0x100)), QRect(100, 50, 400, 300));
+    }
+
+    void nothingToPlace()
+    {
+        applyWindowRect(QRect(100, 50, 400, 300), 1.0f, false, true, kForegroundWindow);
+        applyWindowRect(QRect(100, 50, 400, 300), 1.0f, true, true, kForegroundWindow);
+        QCOMPARE(m_fake->requests(), QString());
+
+        // Identified, then closed before the move.
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("Window 0x123 is gone"));
+        applyWindowRect(QRect(100, 50, 400, 300), 1.0f, false, true, 0x123);
+        QCOMPARE(m_fake->requests(), QString());
+    }
+
+    void scaleFactor_data()
+    {
+        QTest::addColumn<std::optional<QMargins>>("gtk");
+        QTest::addColumn<bool>("compositor");
+        QTest::addColumn<WId>("window");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<float>("factor");
+        QTest::newRow("no invisible border") << std::optional<QMargins>() << true << WId(0x100)
+                                             << "" << 1.0f;
+        QTest::newRow("visible frame twice as wide")
+            << std::optional<QMargins>(QMargins(-150, 0, -150, 0)) << true << WId(0x100) << ""
+            << 0.5f;
+        QTest::newRow("no compositor interface")
+            << std::optional<QMargins>(QMargins(-150, 0, -150, 0)) << false << WId(0x100) << ""
+            << 1.0f;
+        QTest::newRow("window gone") << std::optional<QMargins>() << true << WId(0x999)
+                                     << "Error getting window rect" << 1.0f;
+        QTest::newRow("nothing visible")
+            << std::optional<QMargins>(QMargins(150, 0, 150, 0)) << true << WId(0x100)
+            << "Error getting window attribute" << 1.0f;
+    }
+
+    void scaleFactor()
+    {
+        QFETCH(std::optional<QMargins>, gtk);
+        QFETCH(bool, compositor);
+        QFETCH(WId, window);
+        QFETCH(QString, log);
+        QFETCH(float, factor);
+        addWindow(QRect(0, 0, 300, 200), std::nullopt, gtk);
+        m_fake->setCompositorAvailable(compositor);
+        if (!log.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
+        QCOMPARE(windowScaleFactor(window), factor);
+    }
+
+    void composition()
+    {
+        m_fake->setCompositorAvailable(false);
+        m_fake->setCompositingActive(true);
+        QVERIFY(!loadDwm());
+        QVERIFY(!isCompositionEnabled());
+        QVERIFY(!isColorizationTranslucent());
+
+        QWidget window;
+        window.resize(300, 200);
+        QWidget child(&window);
+        child.setGeometry(10, 20, 100, 50);
+        QVERIFY(!enableBlurBehind(&window, true));
+
+        m_fake->setCompositorAvailable(true);
+        m_fake->setCompositingActive(false);
+        QVERIFY(loadDwm());
+        QVERIFY(!isColorizationTranslucent());
+        QVERIFY(!enableBlurBehind(&window, true));
+        QCOMPARE(m_fake->requests(), QString());
+
+        m_fake->setCompositingActive(true);
+        QVERIFY(isCompositionEnabled());
+        QVERIFY(isColorizationTranslucent());
+        QVERIFY(enableBlurBehind(&window, true));
+        QVERIFY(enableBlurBehind(&child, true));
+        QVERIFY(enableBlurBehind(&child, false));
+        QCOMPARE(m_fake->requests(),
+                 QStringLiteral("blur(on 2,2 296x196) blur(on 12,22 96x46) blur(off)"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (qgetenv("VARLO_TEST_SCREENS") == "2")
+        useOffscreenScreens({"0,0,1920,1080", "1920,0,1280,1024"});
+    else
+        useOffscreenScreens({"0,0,1920,1080"});
+    QApplication app(argc, argv);
+    TestWindowMover test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_windowmover.moc"
