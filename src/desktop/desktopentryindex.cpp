@@ -105,19 +105,22 @@ struct Parsed
     bool hidden = false;
 };
 
-// Reads one entry; false for anything that is not a usable application entry.
-bool parseEntry(const QString &fileName, Parsed *parsed)
+enum class ParseResult { Usable, NotAnApplication, Malformed };
+
+// Reads one entry. Links, folders and programs that are not installed are not
+// for us; broken files are worth a log line.
+ParseResult parseEntry(const QString &fileName, Parsed *parsed)
 {
     QFile file(fileName);
     if (file.size() > kMaxEntrySize || !file.open(QIODevice::ReadOnly))
-        return false;
+        return ParseResult::Malformed;
     const QByteArray data = file.read(kMaxEntrySize + 1);
     if (data.size() > kMaxEntrySize || data.contains('\0'))
-        return false;
+        return ParseResult::Malformed;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder(data);
     if (decoder.hasError())
-        return false;
+        return ParseResult::Malformed;
 
     QHash<QString, QString> keys;
     bool inMain = false;
@@ -143,10 +146,10 @@ bool parseEntry(const QString &fileName, Parsed *parsed)
     result.hidden = keys.value(QStringLiteral("Hidden")) == QLatin1String("true");
     if (result.hidden) {
         *parsed = result;
-        return true;
+        return ParseResult::Usable;
     }
     if (keys.value(QStringLiteral("Type")) != QLatin1String("Application"))
-        return false;
+        return ParseResult::NotAnApplication;
     DesktopEntryIndex::Entry &e = result.entry;
     e.fileName = fileName;
     for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
@@ -156,7 +159,7 @@ bool parseEntry(const QString &fileName, Parsed *parsed)
             e.names.insert(it.key().mid(5, it.key().size() - 6), it.value());
     }
     if (e.names.value(QString()).isEmpty())
-        return false;
+        return ParseResult::Malformed;
     e.icon = keys.value(QStringLiteral("Icon"));
     e.noDisplay = keys.value(QStringLiteral("NoDisplay")) == QLatin1String("true");
 
@@ -165,11 +168,11 @@ bool parseEntry(const QString &fileName, Parsed *parsed)
         const QString resolved = resolveProgram(tryExec);
         // The menu leaves out entries whose program is not installed.
         if (!QFileInfo(resolved).isExecutable())
-            return false;
+            return ParseResult::NotAnApplication;
     }
     QStringList arguments;
     if (!splitExec(keys.value(QStringLiteral("Exec")), &arguments))
-        return false;
+        return ParseResult::Malformed;
     // "env VAR=value program ..." starts program.
     if (!arguments.isEmpty() && QFileInfo(arguments.first()).fileName() == QLatin1String("env")) {
         arguments.removeFirst();
@@ -189,7 +192,7 @@ bool parseEntry(const QString &fileName, Parsed *parsed)
     if (e.program.isEmpty() && !tryExec.isEmpty() && !RuntimeProgram::isRuntime(tryExec))
         e.program = resolveProgram(tryExec);
     *parsed = result;
-    return true;
+    return ParseResult::Usable;
 }
 
 QString localeFromEnvironment()
@@ -297,10 +300,11 @@ void DesktopEntryIndex::rebuild()
             if (seenIds.contains(id))
                 continue;
             Parsed parsed;
-            if (!parseEntry(path, &parsed)) {
-                vDebug() << "Skipping unusable desktop entry" << path;
+            const ParseResult parse = parseEntry(path, &parsed);
+            if (parse == ParseResult::Malformed)
+                vDebug() << "Skipping broken desktop entry" << path;
+            if (parse != ParseResult::Usable)
                 continue;
-            }
             // A hidden entry of a user's folder removes the system's entry of that id.
             seenIds.insert(id);
             if (parsed.hidden)
