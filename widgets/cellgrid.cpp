@@ -125,10 +125,18 @@ QRectF CellGrid::cellRect(const QRect &r) const
 {
     if (!hasValidDimensions())
         return QRectF();
-    const double cols = d->dimensions.width();
-    const double rows = d->dimensions.height();
-    const QRect &a = d->paintArea;
-    const Util::MarginMetrics_t &m = d->marginMetrics;
+    return layoutRect(d->paintArea, d->marginMetrics, d->dimensions, r);
+}
+
+QRectF CellGrid::layoutRect(const QRect &a, const Util::MarginMetrics_t &m, QSize dimensions,
+                            const QRect &r)
+{
+    const int columns = dimensions.width();
+    const int rowCount = dimensions.height();
+    if (columns <= 0 || rowCount <= 0 || columns > maximumDimension || rowCount > maximumDimension)
+        return QRectF();
+    const double cols = columns;
+    const double rows = rowCount;
 
     // Every cell gets the same fractional size: nothing is rounded, so a
     // multi-cell rectangle spans the gaps between its cells exactly.
@@ -173,6 +181,12 @@ void CellGrid::paint(QPainter *painter) const
 
     const QRectF selected = cellRect(d->selection);
 
+    // A partial repaint (a rubber band moving over the grid) only needs the
+    // cells it touches; antialiased paths cost per scanline even when clipped away.
+    const bool clipped = painter->hasClipping();
+    const QRectF clip = clipped ? painter->clipBoundingRect() : QRectF();
+    const double reach = qMax(1.0, d->borderWidth) + 1.0;
+
     if (d->drawMode == DrawSelectionOnly) {
         QPainterPath path;
         path.addRoundedRect(selected, d->radius, d->radius, Qt::AbsoluteSize);
@@ -187,6 +201,8 @@ void CellGrid::paint(QPainter *painter) const
     const QBrush selectedBrush(d->selectedColor);
     const QBrush emptyBrush(d->emptyFillColor);
     for (const QRectF &cell : std::as_const(d->cells)) {
+        if (clipped && !cell.adjusted(-reach, -reach, reach, reach).intersects(clip))
+            continue;
         QPainterPath path;
         path.addRoundedRect(cell, d->radius, d->radius, Qt::AbsoluteSize);
         if (canHighlight && cell.intersects(selected)) {

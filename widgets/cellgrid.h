@@ -79,6 +79,14 @@ public:
     /** Pixel rectangle of a rectangle in cell units; a null QRectF without a usable grid. */
     QRectF cellRect(const QRect &cells) const;
 
+    /**
+     * The cell rule itself: the pixel rectangle of cells in a dimensions grid
+     * laid out in area with margins. The program places real windows with it
+     * in a screen's work area. A null QRectF without a usable grid.
+     */
+    static QRectF layoutRect(const QRect &area, const Util::MarginMetrics_t &margins,
+                             QSize dimensions, const QRect &cells);
+
     /** Whether the dimensions describe a grid that can be laid out. */
     bool hasValidDimensions() const;
 
