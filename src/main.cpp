@@ -51,6 +51,7 @@ int main(int argc, char **argv)
         qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
 
     auto *app = new Application(argc, argv);
+    Platform::closeDisplayProbe();
     QCoreApplication::setOrganizationName(QStringLiteral("Orrith LLC"));
     QCoreApplication::setApplicationName(QStringLiteral("Varlo"));
 

@@ -50,3 +50,8 @@ bool Platform::displayReachable(QString *reason)
         return true;
     return X11Platform::serverReachable(reason);
 }
+
+void Platform::closeDisplayProbe()
+{
+    X11Platform::closeProbe();
+}

@@ -81,6 +81,12 @@ public:
      * refuses; true when another Qt platform was asked for explicitly.
      */
     static bool displayReachable(QString *reason);
+    /**
+     * Closes the connection displayReachable() left open. It is kept until Qt
+     * has its own: an X server can turn away a connection that arrives while
+     * it still handles the close of the one before.
+     */
+    static void closeDisplayProbe();
 
     /** "x11" or "fake". */
     virtual QString backendName() const = 0;

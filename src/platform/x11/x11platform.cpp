@@ -156,6 +156,19 @@ QString X11Platform::lastErrorString() const
     return d->lastError;
 }
 
+namespace {
+// The connection of the reachability test, open until Qt has connected.
+xcb_connection_t *g_probe = nullptr;
+} // namespace
+
+void X11Platform::closeProbe()
+{
+    if (g_probe) {
+        xcb_disconnect(g_probe);
+        g_probe = nullptr;
+    }
+}
+
 bool X11Platform::serverReachable(QString *reason)
 {
     const QByteArray display = qgetenv("DISPLAY");
@@ -164,9 +177,13 @@ bool X11Platform::serverReachable(QString *reason)
             *reason = QStringLiteral("no X display: DISPLAY is not set (Varlo places windows of an X11 session)");
         return false;
     }
+    closeProbe();
     xcb_connection_t *c = xcb_connect(display.constData(), nullptr);
     const int error = xcb_connection_has_error(c);
-    xcb_disconnect(c);
+    if (error)
+        xcb_disconnect(c);
+    else
+        g_probe = c;
     if (error) {
         if (reason)
             *reason = QStringLiteral("cannot open the X display \"%1\"").arg(QString::fromLocal8Bit(display));

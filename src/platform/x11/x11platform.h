@@ -21,6 +21,8 @@ public:
 
     /** Opens and closes a test connection to $DISPLAY; false with a reason when that fails. */
     static bool serverReachable(QString *reason);
+    /** Closes the connection serverReachable() kept open. */
+    static void closeProbe();
 
     /** Qt's xcb connection, or nullptr when Qt does not run on xcb. */
     xcb_connection_t *connection() const;
