@@ -187,6 +187,8 @@ void DragFrame::paintEvent(QPaintEvent *event)
         return;
     }
     QPainter painter(this);
+    if (event->region() != QRegion(rect()))
+        painter.setClipRegion(event->region());
     d->grid->paint(&painter);
 }
 

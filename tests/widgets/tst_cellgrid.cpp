@@ -69,6 +69,8 @@ private Q_SLOTS:
     void selectionOnly_data();
     void selectionOnly();
     void copyIsIndependent();
+    void clippedPaintMatchesFull_data();
+    void clippedPaintMatchesFull();
 };
 
 void TestCellGrid::layout_data()
@@ -293,6 +295,40 @@ void TestCellGrid::copyIsIndependent()
     QCOMPARE(a.selection(), QRect(0, 0, 1, 1));
     a = b;
     QCOMPARE(a.cells().size(), 16);
+}
+
+void TestCellGrid::clippedPaintMatchesFull_data()
+{
+    QTest::addColumn<QRect>("clip");
+    QTest::newRow("inside one cell") << QRect(120, 20, 30, 30);
+    QTest::newRow("across a gap and borders") << QRect(85, 85, 40, 40);
+    QTest::newRow("just beside a cell's outline") << QRect(101, 0, 3, 300);
+}
+
+// A partial repaint skips the cells outside the clip; what it does paint must
+// be exactly what a whole repaint puts there.
+void TestCellGrid::clippedPaintMatchesFull()
+{
+    QFETCH(QRect, clip);
+    CellGrid grid(QRect(0, 0, 300, 300), QSize(3, 3), QRect(1, 1, 1, 1));
+    Util::MarginMetrics_t m = margins(6, 6, 2, 2, 2, 2);
+    grid.setMarginMetrics(m);
+    grid.setBorderWidth(3);
+    grid.setFillEmptyCells(true);
+    useTestColours(grid);
+    const QImage full = render(grid, QSize(300, 300));
+
+    QImage partial(300, 300, QImage::Format_ARGB32);
+    partial.fill(Qt::transparent);
+    {
+        QPainter painter(&partial);
+        painter.setClipRect(clip);
+        grid.paint(&painter);
+    }
+    for (int y = clip.top(); y <= clip.bottom(); ++y) {
+        for (int x = clip.left(); x <= clip.right(); ++x)
+            QCOMPARE(partial.pixel(x, y), full.pixel(x, y));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCellGrid)
