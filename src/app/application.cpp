@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "crashhandler.h"
+#include "desktopareacache.h"
 #include "paths.h"
 #include "platform.h"
 #include "settingsstore.h"
@@ -34,6 +35,7 @@ struct Application::Private
 {
     // Deleted in the order below by ~Private (reverse of declaration is not
     // what we want, so the destructor spells it out).
+    DesktopAreaCache *desktopAreaCache = nullptr;
     std::unique_ptr<CrashHandler> crashHandler;
     QSettings *settings = nullptr;
     QIcon trayIconImage;
@@ -82,6 +84,7 @@ void Application::setSingleInstance(SingleInstance *instance)
 void Application::init()
 {
     d->osMajorVersion = Platform::instance()->osMajorVersion();
+    d->desktopAreaCache = DesktopAreaCache::instance();
 
     d->settings = new QSettings();
 
