@@ -25,7 +25,8 @@ namespace {
 
 bool usableSelection(const QRect &selection)
 {
-    return selection.width() > 0 && selection.height() > 0 && selection.left() >= 0 && selection.top() >= 0;
+    return selection.width() > 0 && selection.height() > 0 && selection.left() >= 0 &&
+           selection.top() >= 0;
 }
 
 // Below this size a scaled border would swallow the cells; a cosmetic pen stays one pixel.
@@ -33,10 +34,7 @@ constexpr int hairlineBelow = 150;
 
 } // namespace
 
-CellGrid::CellGrid()
-    : d(std::make_unique<Private>())
-{
-}
+CellGrid::CellGrid() : d(std::make_unique<Private>()) {}
 
 CellGrid::CellGrid(QRect paintArea, QSize dimensions, QRect selection)
     : d(std::make_unique<Private>())
@@ -47,10 +45,7 @@ CellGrid::CellGrid(QRect paintArea, QSize dimensions, QRect selection)
     updateCells();
 }
 
-CellGrid::CellGrid(const CellGrid &other)
-    : d(std::make_unique<Private>(*other.d))
-{
-}
+CellGrid::CellGrid(const CellGrid &other) : d(std::make_unique<Private>(*other.d)) {}
 
 CellGrid &CellGrid::operator=(const CellGrid &other)
 {
@@ -61,10 +56,19 @@ CellGrid &CellGrid::operator=(const CellGrid &other)
 
 CellGrid::~CellGrid() = default;
 
-CellGrid::DrawMode CellGrid::drawMode() const { return d->drawMode; }
-void CellGrid::setDrawMode(DrawMode mode) { d->drawMode = mode; }
+CellGrid::DrawMode CellGrid::drawMode() const
+{
+    return d->drawMode;
+}
+void CellGrid::setDrawMode(DrawMode mode)
+{
+    d->drawMode = mode;
+}
 
-QSize CellGrid::dimensions() const { return d->dimensions; }
+QSize CellGrid::dimensions() const
+{
+    return d->dimensions;
+}
 
 void CellGrid::setDimensions(QSize dimensions)
 {
@@ -72,7 +76,10 @@ void CellGrid::setDimensions(QSize dimensions)
     updateCells();
 }
 
-QRect CellGrid::paintArea() const { return d->paintArea; }
+QRect CellGrid::paintArea() const
+{
+    return d->paintArea;
+}
 
 void CellGrid::setPaintArea(QRect area)
 {
@@ -80,7 +87,10 @@ void CellGrid::setPaintArea(QRect area)
     updateCells();
 }
 
-Util::MarginMetrics_t CellGrid::marginMetrics() const { return d->marginMetrics; }
+Util::MarginMetrics_t CellGrid::marginMetrics() const
+{
+    return d->marginMetrics;
+}
 
 void CellGrid::setMarginMetrics(const Util::MarginMetrics_t &metrics)
 {
@@ -88,31 +98,82 @@ void CellGrid::setMarginMetrics(const Util::MarginMetrics_t &metrics)
     updateCells();
 }
 
-QList<QRectF> CellGrid::cells() const { return d->cells; }
+QList<QRectF> CellGrid::cells() const
+{
+    return d->cells;
+}
 
-QRect CellGrid::selection() const { return d->selection; }
-void CellGrid::setSelection(QRect selection) { d->selection = selection; }
+QRect CellGrid::selection() const
+{
+    return d->selection;
+}
+void CellGrid::setSelection(QRect selection)
+{
+    d->selection = selection;
+}
 
-double CellGrid::radius() const { return d->radius; }
-void CellGrid::setRadius(double radius) { d->radius = radius; }
+double CellGrid::radius() const
+{
+    return d->radius;
+}
+void CellGrid::setRadius(double radius)
+{
+    d->radius = radius;
+}
 
-double CellGrid::borderWidth() const { return d->borderWidth; }
-void CellGrid::setBorderWidth(double width) { d->borderWidth = width; }
+double CellGrid::borderWidth() const
+{
+    return d->borderWidth;
+}
+void CellGrid::setBorderWidth(double width)
+{
+    d->borderWidth = width;
+}
 
-QColor CellGrid::borderColor() const { return d->borderColor; }
-void CellGrid::setBorderColor(QColor color) { d->borderColor = color; }
+QColor CellGrid::borderColor() const
+{
+    return d->borderColor;
+}
+void CellGrid::setBorderColor(QColor color)
+{
+    d->borderColor = color;
+}
 
-QColor CellGrid::selectedColor() const { return d->selectedColor; }
-void CellGrid::setSelectedColor(QColor color) { d->selectedColor = color; }
+QColor CellGrid::selectedColor() const
+{
+    return d->selectedColor;
+}
+void CellGrid::setSelectedColor(QColor color)
+{
+    d->selectedColor = color;
+}
 
-QColor CellGrid::emptyFillColor() const { return d->emptyFillColor; }
-void CellGrid::setEmptyFillColor(QColor color) { d->emptyFillColor = color; }
+QColor CellGrid::emptyFillColor() const
+{
+    return d->emptyFillColor;
+}
+void CellGrid::setEmptyFillColor(QColor color)
+{
+    d->emptyFillColor = color;
+}
 
-bool CellGrid::fillEmptyCells() const { return d->fillEmptyCells; }
-void CellGrid::setFillEmptyCells(bool fill) { d->fillEmptyCells = fill; }
+bool CellGrid::fillEmptyCells() const
+{
+    return d->fillEmptyCells;
+}
+void CellGrid::setFillEmptyCells(bool fill)
+{
+    d->fillEmptyCells = fill;
+}
 
-bool CellGrid::borderEmptyCells() const { return d->borderEmptyCells; }
-void CellGrid::setBorderEmptyCells(bool border) { d->borderEmptyCells = border; }
+bool CellGrid::borderEmptyCells() const
+{
+    return d->borderEmptyCells;
+}
+void CellGrid::setBorderEmptyCells(bool border)
+{
+    d->borderEmptyCells = border;
+}
 
 bool CellGrid::hasValidDimensions() const
 {
@@ -141,7 +202,8 @@ QRectF CellGrid::layoutRect(const QRect &a, const Util::MarginMetrics_t &m, QSiz
     // Every cell gets the same fractional size: nothing is rounded, so a
     // multi-cell rectangle spans the gaps between its cells exactly.
     const double cw = (a.width() - m.screenLeft - m.screenRight - (cols - 1) * m.cellWidth) / cols;
-    const double ch = (a.height() - m.screenTop - m.screenBottom - (rows - 1) * m.cellHeight) / rows;
+    const double ch =
+        (a.height() - m.screenTop - m.screenBottom - (rows - 1) * m.cellHeight) / rows;
     const double left = a.left() + m.screenLeft + (cw + m.cellWidth) * r.x();
     const double top = a.top() + m.screenTop + (ch + m.cellHeight) * r.y();
     const double width = r.width() * cw + (r.width() - 1) * m.cellWidth;

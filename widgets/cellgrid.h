@@ -24,7 +24,8 @@ class QPainter;
 class VARLOWIDGETS_EXPORT CellGrid
 {
 public:
-    enum DrawMode {
+    enum DrawMode
+    {
         DrawSelectionOnly = 0,
         DrawAllCells = 1
     };

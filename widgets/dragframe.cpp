@@ -31,7 +31,8 @@ QSize toSize(const QVariant &value)
     QString text = value.toString();
     if (value.typeId() == QMetaType::QStringList)
         text = value.toStringList().join(QLatin1Char(','));
-    static const QRegularExpression pattern(QStringLiteral("^\\s*(-?\\d+)\\s*[x, ]\\s*(-?\\d+)\\s*$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\s*(-?\\d+)\\s*[x, ]\\s*(-?\\d+)\\s*$"));
     const QRegularExpressionMatch m = pattern.match(text);
     if (m.hasMatch()) {
         bool okW = false, okH = false;
@@ -46,7 +47,8 @@ QSize initialGridSize()
 {
     const QSettings settings(QStringLiteral("Orrith LLC"), QStringLiteral("Varlo"));
     const bool reset = toBool(settings.value(QStringLiteral("grid/reset")));
-    return toSize(settings.value(reset ? QStringLiteral("grid/reset_size") : QStringLiteral("grid/size")));
+    return toSize(
+        settings.value(reset ? QStringLiteral("grid/reset_size") : QStringLiteral("grid/size")));
 }
 
 } // namespace
@@ -66,8 +68,7 @@ struct DragFrame::Private
 };
 
 DragFrame::DragFrame(QWidget *parent, Qt::WindowFlags f)
-    : QFrame(parent, f)
-    , d(std::make_unique<Private>())
+    : QFrame(parent, f), d(std::make_unique<Private>())
 {
     d->grid = std::make_unique<CellGrid>(QRect(), initialGridSize(), QRect());
     d->rubberBand = new QRubberBand(QRubberBand::Rectangle, this);
@@ -94,12 +95,30 @@ DragFrame::DragFrame(QWidget *parent, Qt::WindowFlags f)
 
 DragFrame::~DragFrame() = default;
 
-CellGrid *DragFrame::cellGrid() { return d->grid.get(); }
-QSize DragFrame::dimensions() const { return d->grid->dimensions(); }
-bool DragFrame::dragging() const { return d->dragging; }
-bool DragFrame::followMouse() const { return d->followMouse; }
-bool DragFrame::resetOnMouseup() const { return d->resetOnMouseup; }
-bool DragFrame::resetOnMouseLeave() const { return d->resetOnMouseLeave; }
+CellGrid *DragFrame::cellGrid()
+{
+    return d->grid.get();
+}
+QSize DragFrame::dimensions() const
+{
+    return d->grid->dimensions();
+}
+bool DragFrame::dragging() const
+{
+    return d->dragging;
+}
+bool DragFrame::followMouse() const
+{
+    return d->followMouse;
+}
+bool DragFrame::resetOnMouseup() const
+{
+    return d->resetOnMouseup;
+}
+bool DragFrame::resetOnMouseLeave() const
+{
+    return d->resetOnMouseLeave;
+}
 
 void DragFrame::clearSelection()
 {
@@ -117,10 +136,22 @@ void DragFrame::resetRubberBand()
     update();
 }
 
-void DragFrame::setDraggable(bool draggable) { d->draggable = draggable; }
-void DragFrame::setResetOnMouseup(bool reset) { d->resetOnMouseup = reset; }
-void DragFrame::setFollowMouse(bool follow) { d->followMouse = follow; }
-void DragFrame::setResetOnMouseLeave(bool reset) { d->resetOnMouseLeave = reset; }
+void DragFrame::setDraggable(bool draggable)
+{
+    d->draggable = draggable;
+}
+void DragFrame::setResetOnMouseup(bool reset)
+{
+    d->resetOnMouseup = reset;
+}
+void DragFrame::setFollowMouse(bool follow)
+{
+    d->followMouse = follow;
+}
+void DragFrame::setResetOnMouseLeave(bool reset)
+{
+    d->resetOnMouseLeave = reset;
+}
 
 void DragFrame::setDimensions(QSize size)
 {

@@ -9,8 +9,7 @@ struct ElidedLabel::Private
 };
 
 ElidedLabel::ElidedLabel(QWidget *parent, Qt::WindowFlags f)
-    : QLabel(parent, f)
-    , d(std::make_unique<Private>())
+    : QLabel(parent, f), d(std::make_unique<Private>())
 {
     setTextFormat(Qt::PlainText);
 }

@@ -34,14 +34,16 @@ bool isModifierKey(int key)
 
 } // namespace
 
-ShortcutEditIcon::ShortcutEditIcon(QWidget *parent)
-    : QAbstractButton(parent)
+ShortcutEditIcon::ShortcutEditIcon(QWidget *parent) : QAbstractButton(parent)
 {
     setCursor(Qt::ArrowCursor);
     setFocusPolicy(Qt::NoFocus);
 }
 
-float ShortcutEditIcon::iconOpacity() const { return m_iconOpacity; }
+float ShortcutEditIcon::iconOpacity() const
+{
+    return m_iconOpacity;
+}
 
 void ShortcutEditIcon::setIconOpacity(float opacity)
 {
@@ -88,9 +90,7 @@ struct ShortcutEdit::Private
     }
 };
 
-ShortcutEdit::ShortcutEdit(QWidget *parent)
-    : QLineEdit(parent)
-    , d(std::make_unique<Private>())
+ShortcutEdit::ShortcutEdit(QWidget *parent) : QLineEdit(parent), d(std::make_unique<Private>())
 {
     d->owner = this;
     d->clearButton = new ShortcutEditIcon(this);
@@ -101,7 +101,10 @@ ShortcutEdit::ShortcutEdit(QWidget *parent)
 
 ShortcutEdit::~ShortcutEdit() = default;
 
-QKeySequence ShortcutEdit::shortcut() const { return d->shortcut; }
+QKeySequence ShortcutEdit::shortcut() const
+{
+    return d->shortcut;
+}
 
 void ShortcutEdit::setShortcut(const QKeySequence &sequence)
 {
@@ -113,7 +116,10 @@ void ShortcutEdit::setShortcut(const QKeySequence &sequence)
     Q_EMIT shortcutChanged(sequence);
 }
 
-bool ShortcutEdit::autoHideIcon() const { return d->autoHideIcon; }
+bool ShortcutEdit::autoHideIcon() const
+{
+    return d->autoHideIcon;
+}
 
 void ShortcutEdit::setAutoHideIcon(bool hide)
 {
@@ -121,7 +127,10 @@ void ShortcutEdit::setAutoHideIcon(bool hide)
     d->clearButton->setIconOpacity(!hide || !text().isEmpty() ? 1.0f : 0.0f);
 }
 
-QPixmap ShortcutEdit::pixmap() const { return d->pixmap; }
+QPixmap ShortcutEdit::pixmap() const
+{
+    return d->pixmap;
+}
 
 void ShortcutEdit::setPixmap(const QPixmap &pixmap)
 {

@@ -9,8 +9,7 @@
 using VarloWidgets::DpiMetrics;
 
 ShortcutList::ShortcutList(QWidget *parent)
-    : QListView(parent)
-    , m_delegate(new ShortcutListDelegate(this))
+    : QListView(parent), m_delegate(new ShortcutListDelegate(this))
 {
     setItemDelegate(m_delegate);
 }

@@ -17,8 +17,7 @@ struct ShortcutListDelegate::Private
 };
 
 ShortcutListDelegate::ShortcutListDelegate(QObject *parent)
-    : QStyledItemDelegate(parent)
-    , d(std::make_unique<Private>())
+    : QStyledItemDelegate(parent), d(std::make_unique<Private>())
 {
     d->inset = DpiMetrics::scaleX(3);
     CellGrid &grid = d->grid;
@@ -36,14 +35,16 @@ ShortcutListDelegate::ShortcutListDelegate(QObject *parent)
 
 ShortcutListDelegate::~ShortcutListDelegate() = default;
 
-QSize ShortcutListDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+QSize ShortcutListDelegate::sizeHint(const QStyleOptionViewItem &option,
+                                     const QModelIndex &index) const
 {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     size.setHeight(DpiMetrics::scaleX(50) + 2 * d->inset);
     return size;
 }
 
-void ShortcutListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+void ShortcutListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                                 const QModelIndex &index) const
 {
     if (index.column() != 0) {
         QStyledItemDelegate::paint(painter, option, index);
@@ -82,11 +83,14 @@ void ShortcutListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &
     font.setPointSize(11);
     font.setBold(true);
     painter->setFont(font);
-    QRect nameRect = option.rect.adjusted(p, 2 * p, -p - (DpiMetrics::scaleX(90) + statusMetrics.horizontalAdvance(status)), -p);
-    const QString name = QFontMetrics(font).elidedText(item->name(), Qt::ElideRight, qMax(0, nameRect.width()));
+    QRect nameRect = option.rect.adjusted(
+        p, 2 * p, -p - (DpiMetrics::scaleX(90) + statusMetrics.horizontalAdvance(status)), -p);
+    const QString name =
+        QFontMetrics(font).elidedText(item->name(), Qt::ElideRight, qMax(0, nameRect.width()));
     painter->drawText(nameRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, name);
 
-    nameRect.adjust(DpiMetrics::scaleX(10), DpiMetrics::scaleX(15), DpiMetrics::scaleX(10), DpiMetrics::scaleX(5));
+    nameRect.adjust(DpiMetrics::scaleX(10), DpiMetrics::scaleX(15), DpiMetrics::scaleX(10),
+                    DpiMetrics::scaleX(5));
     font.setPointSize(10);
     font.setBold(false);
     painter->setFont(font);
@@ -94,7 +98,8 @@ void ShortcutListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &
                       VarloWidgets::displayText(item->shortcut()));
 
     const QRect inner = option.rect.adjusted(p, p, -p, -p);
-    const QRect gridArea(inner.right() - DpiMetrics::scaleX(70), inner.top(), DpiMetrics::scaleX(70), DpiMetrics::scaleX(50));
+    const QRect gridArea(inner.right() - DpiMetrics::scaleX(70), inner.top(),
+                         DpiMetrics::scaleX(70), DpiMetrics::scaleX(50));
     d->grid.setDimensions(item->gridSize());
     d->grid.setSelection(item->selection());
     d->grid.setPaintArea(gridArea);

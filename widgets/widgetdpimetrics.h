@@ -14,7 +14,8 @@ public:
     /** n * dpiX / 96, rounded half away from zero. */
     static int scaleX(int n);
     static int scaleY(int n);
-    /** n * numerator / denominator rounded half away from zero; -1 on a zero denominator or overflow. */
+    /** n * numerator / denominator rounded half away from zero; -1 on a zero denominator or
+     * overflow. */
     static int mulDiv(int n, int numerator, int denominator);
 };
 

@@ -10,8 +10,7 @@
 
 namespace {
 
-template <typename F>
-double medianMicroseconds(int runs, F &&work)
+template <typename F> double medianMicroseconds(int runs, F &&work)
 {
     std::vector<double> samples;
     samples.reserve(runs);
@@ -81,7 +80,8 @@ void BenchCellGrid::paintAllCells4k()
     grid.setRadius(6);
     grid.setBorderWidth(2);
     QPainter painter(&image);
-    QBENCHMARK {
+    QBENCHMARK
+    {
         grid.paint(&painter);
     }
 }
@@ -89,7 +89,8 @@ void BenchCellGrid::paintAllCells4k()
 void BenchCellGrid::setDimensions20x20()
 {
     CellGrid grid(QRect(0, 0, 3840, 2160), QSize(6, 6), QRect());
-    QBENCHMARK {
+    QBENCHMARK
+    {
         grid.setDimensions(QSize(20, 20));
     }
 }

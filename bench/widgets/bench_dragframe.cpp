@@ -11,10 +11,7 @@ namespace {
 class PaintCounter : public QObject
 {
 public:
-    explicit PaintCounter(QWidget *watched)
-        : m_watched(watched)
-    {
-    }
+    explicit PaintCounter(QWidget *watched) : m_watched(watched) {}
     int full = 0;
     int partial = 0;
     qint64 partialPixels = 0;
@@ -83,9 +80,11 @@ void BenchDragFrame::dragAcross12x12()
     const qint64 elapsed = timer.elapsed();
 
     qInfo("DragFrame, 12 x 12 grid, 600 x 600, diagonal drag: %d moves, %d selection changes, "
-          "%d whole repaints of the grid, %d partial repaints under the rubber band (%.0f pixels on average), %.1f ms per move",
+          "%d whole repaints of the grid, %d partial repaints under the rubber band (%.0f pixels "
+          "on average), %.1f ms per move",
           moves, int(changes.count()), counter.full, counter.partial,
-          counter.partial ? double(counter.partialPixels) / counter.partial : 0.0, double(elapsed) / moves);
+          counter.partial ? double(counter.partialPixels) / counter.partial : 0.0,
+          double(elapsed) / moves);
     // The grid itself is repainted for selection changes only (and once for the release).
     QVERIFY(counter.full <= changes.count() + 1);
 }

@@ -15,8 +15,9 @@ class ShortcutListItem : public QObject
     Q_OBJECT
 
 public:
-    ShortcutListItem(int id, const QString &name, const QString &shortcut, QSize gridSize, QRect selection,
-                     bool global, bool enabled, bool subdivided, QObject *parent = nullptr);
+    ShortcutListItem(int id, const QString &name, const QString &shortcut, QSize gridSize,
+                     QRect selection, bool global, bool enabled, bool subdivided,
+                     QObject *parent = nullptr);
     ~ShortcutListItem() override;
 
     /** The database rowid, also the id of the shortcut's hot key. */

@@ -36,7 +36,8 @@ void useTestColours(CellGrid &grid)
     grid.setEmptyFillColor(QColor(0, 0, 255));
 }
 
-Util::MarginMetrics_t margins(double gapX, double gapY, double left, double top, double right, double bottom)
+Util::MarginMetrics_t margins(double gapX, double gapY, double left, double top, double right,
+                              double bottom)
 {
     Util::MarginMetrics_t m;
     m.cellWidth = gapX;
@@ -82,7 +83,7 @@ void TestCellGrid::layout_data()
 
     QTest::newRow("3x2, no margins, row-major")
         << QRect(0, 0, 300, 200) << QSize(3, 2) << Util::MarginMetrics_t()
-        << QList<QRectF>{{0, 0, 100, 100}, {100, 0, 100, 100}, {200, 0, 100, 100},
+        << QList<QRectF>{{0, 0, 100, 100},   {100, 0, 100, 100},   {200, 0, 100, 100},
                          {0, 100, 100, 100}, {100, 100, 100, 100}, {200, 100, 100, 100}};
 
     const double w = (301.0 - 6 - 8) / 3;
@@ -114,10 +115,10 @@ void TestCellGrid::layout()
         const QList<QRectF> cells = grid->cells();
         QCOMPARE(cells.size(), expected.size());
         for (int i = 0; i < cells.size(); ++i) {
-            QVERIFY2(qFuzzyCompare(cells[i].x() + 1, expected[i].x() + 1)
-                         && qFuzzyCompare(cells[i].y() + 1, expected[i].y() + 1)
-                         && qFuzzyCompare(cells[i].width(), expected[i].width())
-                         && qFuzzyCompare(cells[i].height(), expected[i].height()),
+            QVERIFY2(qFuzzyCompare(cells[i].x() + 1, expected[i].x() + 1) &&
+                         qFuzzyCompare(cells[i].y() + 1, expected[i].y() + 1) &&
+                         qFuzzyCompare(cells[i].width(), expected[i].width()) &&
+                         qFuzzyCompare(cells[i].height(), expected[i].height()),
                      qPrintable(QStringLiteral("cell %1").arg(i)));
         }
     }
@@ -196,11 +197,14 @@ void TestCellGrid::allCellsHighlighting_data()
 {
     QTest::addColumn<QRect>("selection");
     QTest::addColumn<QList<bool>>("highlighted");
-    QTest::newRow("null selection") << QRect() << QList<bool>{false, false, false, false, false, false};
+    QTest::newRow("null selection")
+        << QRect() << QList<bool>{false, false, false, false, false, false};
     QTest::newRow("middle cell only, neighbours touch")
         << QRect(1, 0, 1, 1) << QList<bool>{false, true, false, false, false, false};
-    QTest::newRow("two by two") << QRect(1, 0, 2, 2) << QList<bool>{false, true, true, false, true, true};
-    QTest::newRow("hanging over the edge") << QRect(2, 1, 5, 5) << QList<bool>{false, false, false, false, false, true};
+    QTest::newRow("two by two") << QRect(1, 0, 2, 2)
+                                << QList<bool>{false, true, true, false, true, true};
+    QTest::newRow("hanging over the edge")
+        << QRect(2, 1, 5, 5) << QList<bool>{false, false, false, false, false, true};
 }
 
 void TestCellGrid::allCellsHighlighting()

@@ -29,7 +29,8 @@ void TestDesignerPlugin::initTestCase()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
     m_loader.setFileName(QStringLiteral(VARLO_DESIGNER_PLUGIN));
     QVERIFY2(m_loader.load(), qPrintable(m_loader.errorString()));
-    auto *collection = qobject_cast<QDesignerCustomWidgetCollectionInterface *>(m_loader.instance());
+    auto *collection =
+        qobject_cast<QDesignerCustomWidgetCollectionInterface *>(m_loader.instance());
     QVERIFY(collection);
     m_widgets = collection->customWidgets();
     // The designer asks more than once; it must get the same objects.
@@ -59,10 +60,17 @@ void TestDesignerPlugin::widgets_data()
     QTest::addColumn<QString>("objectName");
     QTest::addColumn<QString>("includeFile");
     QTest::addColumn<QByteArray>("baseClass");
-    QTest::newRow("DragFrame") << 0 << QStringLiteral("DragFrame") << QStringLiteral("dragFrame") << QStringLiteral("dragframe.h") << QByteArray("QFrame");
-    QTest::newRow("ElidedLabel") << 1 << QStringLiteral("ElidedLabel") << QStringLiteral("elidedLabel") << QStringLiteral("elidedlabel.h") << QByteArray("QLabel");
-    QTest::newRow("ShortcutEdit") << 2 << QStringLiteral("ShortcutEdit") << QStringLiteral("shortcutEdit") << QStringLiteral("shortcutedit.h") << QByteArray("QLineEdit");
-    QTest::newRow("ShortcutList") << 3 << QStringLiteral("ShortcutList") << QStringLiteral("shortcutList") << QStringLiteral("shortcutlist.h") << QByteArray("QListView");
+    QTest::newRow("DragFrame") << 0 << QStringLiteral("DragFrame") << QStringLiteral("dragFrame")
+                               << QStringLiteral("dragframe.h") << QByteArray("QFrame");
+    QTest::newRow("ElidedLabel") << 1 << QStringLiteral("ElidedLabel")
+                                 << QStringLiteral("elidedLabel") << QStringLiteral("elidedlabel.h")
+                                 << QByteArray("QLabel");
+    QTest::newRow("ShortcutEdit") << 2 << QStringLiteral("ShortcutEdit")
+                                  << QStringLiteral("shortcutEdit")
+                                  << QStringLiteral("shortcutedit.h") << QByteArray("QLineEdit");
+    QTest::newRow("ShortcutList") << 3 << QStringLiteral("ShortcutList")
+                                  << QStringLiteral("shortcutList")
+                                  << QStringLiteral("shortcutlist.h") << QByteArray("QListView");
 }
 
 void TestDesignerPlugin::widgets()
@@ -104,7 +112,8 @@ void TestDesignerPlugin::widgets()
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QCOMPARE(widgetClass, className);
     QCOMPARE(widgetName, objectName);
-    const QRect geometry(rect.value("x", -1), rect.value("y", -1), rect.value("width"), rect.value("height"));
+    const QRect geometry(rect.value("x", -1), rect.value("y", -1), rect.value("width"),
+                         rect.value("height"));
     QCOMPARE(geometry, QRect(0, 0, 100, 100));
 
     QWidget parent;

@@ -75,15 +75,17 @@ void TestDragFrame::initTestCase()
     QVERIFY(m_config.isValid());
     // Before the first QSettings, so the store lands in the temporary folder.
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-    writeSettings({{QStringLiteral("grid/size"), QSize(3, 2)}, {QStringLiteral("grid/reset"), false}});
+    writeSettings(
+        {{QStringLiteral("grid/size"), QSize(3, 2)}, {QStringLiteral("grid/reset"), false}});
 }
 
 void TestDragFrame::hover_data()
 {
     QTest::addColumn<bool>("followMouse");
     QTest::addColumn<QList<QRect>>("expected");
-    QTest::newRow("follow mouse")
-        << true << QList<QRect>{{0, 0, 1, 1}, {1, 0, 1, 1}, {-1, 0, 1, 1}, {2, 1, 1, 1}};
+    QTest::newRow("follow mouse") << true
+                                  << QList<QRect>{
+                                         {0, 0, 1, 1}, {1, 0, 1, 1}, {-1, 0, 1, 1}, {2, 1, 1, 1}};
     QTest::newRow("without follow mouse") << false << QList<QRect>{};
 }
 
@@ -100,7 +102,8 @@ void TestDragFrame::hover()
     QSignalSpy resized(&frame, &DragFrame::resizeWindow);
 
     // Two moves inside one cell, then the next cell, a gap, a cell of the second row.
-    for (const QPoint &p : {QPoint(50, 50), QPoint(60, 60), QPoint(150, 50), QPoint(100, 50), QPoint(250, 150)})
+    for (const QPoint &p :
+         {QPoint(50, 50), QPoint(60, 60), QPoint(150, 50), QPoint(100, 50), QPoint(250, 150)})
         QTest::mouseMove(&frame, p);
 
     QCOMPARE(selections(changed), expected);
@@ -119,16 +122,16 @@ void TestDragFrame::drag_data()
     QTest::newRow("down and right")
         << QPoint(50, 50) << QList<QPoint>{{60, 55}, {150, 50}, {250, 150}}
         << QList<QRect>{{0, 0, 2, 1}, {0, 0, 3, 2}} << QRect(0, 0, 3, 2);
-    QTest::newRow("up and left")
-        << QPoint(250, 150) << QList<QPoint>{{150, 50}, {50, 50}}
-        << QList<QRect>{{1, 0, 2, 2}, {0, 0, 3, 2}} << QRect(0, 0, 3, 2);
-    QTest::newRow("released over the margin")
-        << QPoint(150, 150) << QList<QPoint>{{295, 195}}
-        << QList<QRect>{{1, 1, 2, 1}} << QRect(1, 1, 2, 1);
-    QTest::newRow("click in a cell") << QPoint(150, 150) << QList<QPoint>{} << QList<QRect>{} << QRect(1, 1, 1, 1);
-    QTest::newRow("click in a gap") << QPoint(100, 50) << QList<QPoint>{} << QList<QRect>{} << QRect();
-    QTest::newRow("drag from a gap into a cell")
-        << QPoint(100, 50) << QList<QPoint>{{150, 50}} << QList<QRect>{{1, 0, 1, 1}} << QRect(1, 0, 1, 1);
+    QTest::newRow("up and left") << QPoint(250, 150) << QList<QPoint>{{150, 50}, {50, 50}}
+                                 << QList<QRect>{{1, 0, 2, 2}, {0, 0, 3, 2}} << QRect(0, 0, 3, 2);
+    QTest::newRow("released over the margin") << QPoint(150, 150) << QList<QPoint>{{295, 195}}
+                                              << QList<QRect>{{1, 1, 2, 1}} << QRect(1, 1, 2, 1);
+    QTest::newRow("click in a cell")
+        << QPoint(150, 150) << QList<QPoint>{} << QList<QRect>{} << QRect(1, 1, 1, 1);
+    QTest::newRow("click in a gap")
+        << QPoint(100, 50) << QList<QPoint>{} << QList<QRect>{} << QRect();
+    QTest::newRow("drag from a gap into a cell") << QPoint(100, 50) << QList<QPoint>{{150, 50}}
+                                                 << QList<QRect>{{1, 0, 1, 1}} << QRect(1, 0, 1, 1);
 }
 
 void TestDragFrame::drag()
@@ -281,9 +284,11 @@ void TestDragFrame::keyShortcuts_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<int>("which");
-    QTest::newRow("Shift+Alt+= adds a row") << int(Qt::Key_Equal) << int(Qt::ShiftModifier | Qt::AltModifier) << 0;
+    QTest::newRow("Shift+Alt+= adds a row")
+        << int(Qt::Key_Equal) << int(Qt::ShiftModifier | Qt::AltModifier) << 0;
     QTest::newRow("Alt+= adds a column") << int(Qt::Key_Equal) << int(Qt::AltModifier) << 1;
-    QTest::newRow("Shift+Alt+- removes a row") << int(Qt::Key_Minus) << int(Qt::ShiftModifier | Qt::AltModifier) << 2;
+    QTest::newRow("Shift+Alt+- removes a row")
+        << int(Qt::Key_Minus) << int(Qt::ShiftModifier | Qt::AltModifier) << 2;
     QTest::newRow("Alt+- removes a column") << int(Qt::Key_Minus) << int(Qt::AltModifier) << 3;
 }
 
@@ -304,7 +309,8 @@ void TestDragFrame::keyShortcuts()
 
     QTest::keyClick(&frame, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
 
-    const QList<int> counts{int(addRow.count()), int(addCol.count()), int(subRow.count()), int(subCol.count())};
+    const QList<int> counts{int(addRow.count()), int(addCol.count()), int(subRow.count()),
+                            int(subCol.count())};
     QList<int> expected{0, 0, 0, 0};
     expected[which] = 1;
     QCOMPARE(counts, expected);
@@ -319,11 +325,20 @@ void TestDragFrame::initialSizeFromSettings_data()
     const QString size = QStringLiteral("grid/size");
     const QString reset = QStringLiteral("grid/reset");
     const QString resetSize = QStringLiteral("grid/reset_size");
-    QTest::newRow("current size") << QVariantMap{{size, QSize(4, 3)}, {reset, false}, {resetSize, QSize(5, 5)}} << QSize(4, 3);
-    QTest::newRow("reset size") << QVariantMap{{size, QSize(4, 3)}, {reset, true}, {resetSize, QSize(5, 5)}} << QSize(5, 5);
-    QTest::newRow("typed by hand") << QVariantMap{{size, QStringLiteral("7x2")}, {reset, QStringLiteral("false")}} << QSize(7, 2);
+    QTest::newRow("current size") << QVariantMap{{size, QSize(4, 3)},
+                                                 {reset, false},
+                                                 {resetSize, QSize(5, 5)}}
+                                  << QSize(4, 3);
+    QTest::newRow("reset size") << QVariantMap{{size, QSize(4, 3)},
+                                               {reset, true},
+                                               {resetSize, QSize(5, 5)}}
+                                << QSize(5, 5);
+    QTest::newRow("typed by hand")
+        << QVariantMap{{size, QStringLiteral("7x2")}, {reset, QStringLiteral("false")}}
+        << QSize(7, 2);
     QTest::newRow("damaged size") << QVariantMap{{size, QStringLiteral("garbage")}} << QSize(6, 6);
-    QTest::newRow("damaged flag and size") << QVariantMap{{reset, QStringLiteral("maybe")}, {size, 17}} << QSize(6, 6);
+    QTest::newRow("damaged flag and size")
+        << QVariantMap{{reset, QStringLiteral("maybe")}, {size, 17}} << QSize(6, 6);
     QTest::newRow("empty store") << QVariantMap{} << QSize(6, 6);
 }
 

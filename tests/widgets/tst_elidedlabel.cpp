@@ -32,12 +32,18 @@ void TestElidedLabel::fitting_data()
     QTest::addColumn<int>("maxPoints");
     QTest::addColumn<bool>("elided");
 
-    const QString longName = QStringLiteral("An application with a really remarkably long descriptive name");
-    QTest::newRow("fits at the base font") << pointFont(14) << QSize(400, 40) << QStringLiteral("Terminal") << 14 << 14 << false;
-    QTest::newRow("shrinks but fits") << pointFont(24) << QSize(200, 60) << QStringLiteral("Text Editor Pro") << 11 << 23 << false;
-    QTest::newRow("too long: 10 points and elided") << pointFont(14) << QSize(200, 40) << longName << 10 << 10 << true;
-    QTest::newRow("small base raised to 10, fitting text not elided") << pointFont(7) << QSize(80, 40) << QStringLiteral("Terminal") << 10 << 10 << false;
-    QTest::newRow("too low for any size") << pointFont(14) << QSize(400, 6) << QStringLiteral("Terminal") << 10 << 10 << true;
+    const QString longName =
+        QStringLiteral("An application with a really remarkably long descriptive name");
+    QTest::newRow("fits at the base font")
+        << pointFont(14) << QSize(400, 40) << QStringLiteral("Terminal") << 14 << 14 << false;
+    QTest::newRow("shrinks but fits") << pointFont(24) << QSize(200, 60)
+                                      << QStringLiteral("Text Editor Pro") << 11 << 23 << false;
+    QTest::newRow("too long: 10 points and elided")
+        << pointFont(14) << QSize(200, 40) << longName << 10 << 10 << true;
+    QTest::newRow("small base raised to 10, fitting text not elided")
+        << pointFont(7) << QSize(80, 40) << QStringLiteral("Terminal") << 10 << 10 << false;
+    QTest::newRow("too low for any size")
+        << pointFont(14) << QSize(400, 6) << QStringLiteral("Terminal") << 10 << 10 << true;
 }
 
 void TestElidedLabel::fitting()
@@ -59,11 +65,13 @@ void TestElidedLabel::fitting()
              qPrintable(QString::number(label.font().pointSize())));
     const bool wasElided = label.text() != text;
     if (elided) {
-        // "too low" keeps a short text whole when the width allows it: elidedText only cuts for width.
+        // "too low" keeps a short text whole when the width allows it: elidedText only cuts for
+        // width.
         if (QFontMetrics(label.font()).horizontalAdvance(text) > size.width() - 20) {
             QVERIFY(wasElided);
             QVERIFY(label.text().endsWith(QChar(0x2026)));
-            QVERIFY(QFontMetrics(label.font()).horizontalAdvance(label.text()) <= size.width() - 20);
+            QVERIFY(QFontMetrics(label.font()).horizontalAdvance(label.text()) <=
+                    size.width() - 20);
         }
     } else {
         QVERIFY(!wasElided);

@@ -16,10 +16,13 @@ void TestKeyDisplayText::displayText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("arrows and modifiers") << QStringLiteral("Ctrl+Alt+Left") << QStringLiteral("Ctrl + Alt + \u21E6");
-    QTest::newRow("all four arrows") << QStringLiteral("Left, Right, Up, Down") << QStringLiteral("\u21E6, \u21E8, \u21E7, \u21E9");
+    QTest::newRow("arrows and modifiers")
+        << QStringLiteral("Ctrl+Alt+Left") << QStringLiteral("Ctrl + Alt + \u21E6");
+    QTest::newRow("all four arrows") << QStringLiteral("Left, Right, Up, Down")
+                                     << QStringLiteral("\u21E6, \u21E8, \u21E7, \u21E9");
     QTest::newRow("Meta is Win") << QStringLiteral("Meta+D") << QStringLiteral("Win + D");
-    QTest::newRow("inside key names") << QStringLiteral("Shift+PgUp") << QStringLiteral("Shift + Pg\u21E7");
+    QTest::newRow("inside key names")
+        << QStringLiteral("Shift+PgUp") << QStringLiteral("Shift + Pg\u21E7");
     QTest::newRow("page down") << QStringLiteral("PgDown") << QStringLiteral("Pg\u21E9");
     QTest::newRow("case-sensitive") << QStringLiteral("left+UP") << QStringLiteral("left + UP");
     QTest::newRow("plus key") << QStringLiteral("Ctrl++") << QStringLiteral("Ctrl +  + ");

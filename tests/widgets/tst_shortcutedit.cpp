@@ -59,25 +59,37 @@ void TestShortcutEdit::recording_data()
     QTest::addColumn<int>("announced");
 
     const int ctrl = Qt::ControlModifier, alt = Qt::AltModifier, meta = Qt::MetaModifier;
-    QTest::newRow("Ctrl, Alt, then Left")
-        << QList<Press>{{Qt::Key_Control, ctrl}, {Qt::Key_Alt, ctrl | alt}, {Qt::Key_Left, ctrl | alt}}
-        << QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Left) << QStringLiteral("Ctrl + Alt + \u21E6") << 1;
+    QTest::newRow("Ctrl, Alt, then Left") << QList<Press>{{Qt::Key_Control, ctrl},
+                                                          {Qt::Key_Alt, ctrl | alt},
+                                                          {Qt::Key_Left, ctrl | alt}}
+                                          << QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Left)
+                                          << QStringLiteral("Ctrl + Alt + \u21E6") << 1;
     QTest::newRow("Meta+D") << QList<Press>{{Qt::Key_Meta, meta}, {Qt::Key_D, meta}}
                             << QKeySequence(Qt::META | Qt::Key_D) << QStringLiteral("Win + D") << 1;
-    QTest::newRow("PgUp") << QList<Press>{{Qt::Key_PageUp, 0}} << QKeySequence(Qt::Key_PageUp) << QStringLiteral("Pg\u21E7") << 1;
-    QTest::newRow("PgDown") << QList<Press>{{Qt::Key_PageDown, 0}} << QKeySequence(Qt::Key_PageDown) << QStringLiteral("Pg\u21E9") << 1;
+    QTest::newRow("PgUp") << QList<Press>{{Qt::Key_PageUp, 0}} << QKeySequence(Qt::Key_PageUp)
+                          << QStringLiteral("Pg\u21E7") << 1;
+    QTest::newRow("PgDown") << QList<Press>{{Qt::Key_PageDown, 0}} << QKeySequence(Qt::Key_PageDown)
+                            << QStringLiteral("Pg\u21E9") << 1;
     QTest::newRow("keypad digit loses the keypad bit")
-        << QList<Press>{{Qt::Key_5, ctrl | Qt::KeypadModifier}} << QKeySequence(Qt::CTRL | Qt::Key_5) << QStringLiteral("Ctrl + 5") << 1;
-    QTest::newRow("Escape is recorded like any key") << QList<Press>{{Qt::Key_Escape, 0}} << QKeySequence(Qt::Key_Escape)
-                                                      << QStringLiteral("Esc") << 1;
-    QTest::newRow("the last key wins") << QList<Press>{{Qt::Key_A, ctrl}, {Qt::Key_B, ctrl}} << QKeySequence(Qt::CTRL | Qt::Key_B)
-                                       << QStringLiteral("Ctrl + B") << 2;
+        << QList<Press>{{Qt::Key_5, ctrl | Qt::KeypadModifier}}
+        << QKeySequence(Qt::CTRL | Qt::Key_5) << QStringLiteral("Ctrl + 5") << 1;
+    QTest::newRow("Escape is recorded like any key")
+        << QList<Press>{{Qt::Key_Escape, 0}} << QKeySequence(Qt::Key_Escape)
+        << QStringLiteral("Esc") << 1;
+    QTest::newRow("the last key wins")
+        << QList<Press>{{Qt::Key_A, ctrl}, {Qt::Key_B, ctrl}} << QKeySequence(Qt::CTRL | Qt::Key_B)
+        << QStringLiteral("Ctrl + B") << 2;
     QTest::newRow("modifiers alone record nothing")
-        << QList<Press>{{Qt::Key_Shift, Qt::ShiftModifier}, {Qt::Key_Control, ctrl}, {Qt::Key_Alt, alt}, {Qt::Key_Meta, meta}}
+        << QList<Press>{{Qt::Key_Shift, Qt::ShiftModifier},
+                        {Qt::Key_Control, ctrl},
+                        {Qt::Key_Alt, alt},
+                        {Qt::Key_Meta, meta}}
         << QKeySequence() << QString() << 0;
     QTest::newRow("X11 Windows keys and AltGr alone record nothing")
-        << QList<Press>{{Qt::Key_Super_L, meta}, {Qt::Key_Super_R, meta}, {Qt::Key_AltGr, 0}} << QKeySequence() << QString() << 0;
-    QTest::newRow("unknown key") << QList<Press>{{Qt::Key_unknown, ctrl}} << QKeySequence() << QString() << 0;
+        << QList<Press>{{Qt::Key_Super_L, meta}, {Qt::Key_Super_R, meta}, {Qt::Key_AltGr, 0}}
+        << QKeySequence() << QString() << 0;
+    QTest::newRow("unknown key") << QList<Press>{{Qt::Key_unknown, ctrl}} << QKeySequence()
+                                 << QString() << 0;
 }
 
 void TestShortcutEdit::recording()
@@ -91,7 +103,8 @@ void TestShortcutEdit::recording()
     QSignalSpy changed(&edit, &ShortcutEdit::shortcutChanged);
     // With the text given, QtTest does not insist on knowing an ASCII form of the key.
     for (const Press &p : presses)
-        QTest::sendKeyEvent(QTest::Press, &edit, Qt::Key(p.key), QString(), Qt::KeyboardModifiers(p.modifiers));
+        QTest::sendKeyEvent(QTest::Press, &edit, Qt::Key(p.key), QString(),
+                            Qt::KeyboardModifiers(p.modifiers));
 
     QCOMPARE(edit.shortcut(), sequence);
     QCOMPARE(edit.text(), shown);
@@ -169,7 +182,8 @@ void TestShortcutEdit::autoHideFade()
     QTest::keyClick(&edit, Qt::Key_F5, Qt::ControlModifier);
     QVERIFY(opacity(edit) < 1.0f);
     QTRY_COMPARE_WITH_TIMEOUT(opacity(edit), 1.0f, 2000);
-    QVERIFY2(timer.elapsed() >= ShortcutEdit::fadeDuration - 20, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() >= ShortcutEdit::fadeDuration - 20,
+             qPrintable(QString::number(timer.elapsed())));
 
     // A second recording does not restart the fade: only empty <-> not empty does.
     QTest::keyClick(&edit, Qt::Key_F6, Qt::ControlModifier);

@@ -16,15 +16,14 @@ namespace {
 class ItemModel : public QAbstractListModel
 {
 public:
-    explicit ItemModel(QObject *parent = nullptr)
-        : QAbstractListModel(parent)
-    {
-    }
+    explicit ItemModel(QObject *parent = nullptr) : QAbstractListModel(parent) {}
 
-    void add(const QString &name, const QString &keys, QSize grid, QRect selection, bool global, bool enabled)
+    void add(const QString &name, const QString &keys, QSize grid, QRect selection, bool global,
+             bool enabled)
     {
         beginInsertRows(QModelIndex(), items.size(), items.size());
-        items.append(new ShortcutListItem(items.size() + 1, name, keys, grid, selection, global, enabled, false, this));
+        items.append(new ShortcutListItem(items.size() + 1, name, keys, grid, selection, global,
+                                          enabled, false, this));
         endInsertRows();
     }
 
@@ -62,10 +61,7 @@ struct TextRun
 class TextRecorder : public QPaintEngine
 {
 public:
-    TextRecorder()
-        : QPaintEngine(QPaintEngine::AllFeatures)
-    {
-    }
+    TextRecorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
     bool begin(QPaintDevice *) override { return true; }
     bool end() override { return true; }
     void updateState(const QPaintEngineState &) override {}
@@ -75,8 +71,8 @@ public:
     void drawTextItem(const QPointF &p, const QTextItem &item) override
     {
         const QPointF at = painter()->transform().map(p);
-        if (!runs.isEmpty() && qFuzzyCompare(runs.last().pos.y(), at.y())
-            && qAbs(runs.last().pos.x() + runs.last().width - at.x()) < 0.5) {
+        if (!runs.isEmpty() && qFuzzyCompare(runs.last().pos.y(), at.y()) &&
+            qAbs(runs.last().pos.x() + runs.last().width - at.x()) < 0.5) {
             runs.last().text += item.text();
             runs.last().width += item.width();
             return;
@@ -95,13 +91,23 @@ public:
     int metric(PaintDeviceMetric metric) const override
     {
         switch (metric) {
-        case PdmWidth: return 800;
-        case PdmHeight: return 200;
-        case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return 96;
-        case PdmDepth: return 32;
-        case PdmDevicePixelRatio: return 1;
-        case PdmDevicePixelRatioScaled: return int(devicePixelRatioFScale());
-        default: return 0;
+        case PdmWidth:
+            return 800;
+        case PdmHeight:
+            return 200;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 96;
+        case PdmDepth:
+            return 32;
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return int(devicePixelRatioFScale());
+        default:
+            return 0;
         }
     }
     mutable TextRecorder engine;
@@ -149,9 +155,11 @@ void TestShortcutList::initTestCase()
 void TestShortcutList::rowHeightAndStep()
 {
     ItemModel model;
-    model.add(QStringLiteral("Left half"), QStringLiteral("Ctrl+Alt+Left"), QSize(2, 1), QRect(0, 0, 1, 1), false, true);
+    model.add(QStringLiteral("Left half"), QStringLiteral("Ctrl+Alt+Left"), QSize(2, 1),
+              QRect(0, 0, 1, 1), false, true);
     ShortcutListDelegate delegate;
-    const int height = delegate.sizeHint(rowOption(QRect(0, 0, 300, 10)), model.index(0, 0)).height();
+    const int height =
+        delegate.sizeHint(rowOption(QRect(0, 0, 300, 10)), model.index(0, 0)).height();
     // 50 + 2 x 3 at 96 DPI; 75 + 2 x 5 at 144 DPI, where 4.5 rounds away from zero.
     QCOMPARE(height, expectedDpi() == 144 ? 85 : 56);
     QCOMPARE(ShortcutList::separatorStep(), expectedDpi() == 144 ? 89 : 60);
@@ -173,7 +181,8 @@ void TestShortcutList::separators()
 
     ItemModel model;
     for (int i = 0; i < rows; ++i)
-        model.add(QStringLiteral("Shortcut %1").arg(i), QStringLiteral("Ctrl+%1").arg(i), QSize(3, 3), QRect(1, 1, 1, 1), false, true);
+        model.add(QStringLiteral("Shortcut %1").arg(i), QStringLiteral("Ctrl+%1").arg(i),
+                  QSize(3, 3), QRect(1, 1, 1, 1), false, true);
     ShortcutList list;
     list.setModel(&model);
     list.setSpacing(2);
@@ -219,7 +228,8 @@ void TestShortcutList::texts()
     QFETCH(QString, status);
 
     ItemModel model;
-    model.add(QStringLiteral("Left half"), QStringLiteral("Ctrl+Alt+Left"), QSize(2, 1), QRect(0, 0, 1, 1), global, enabled);
+    model.add(QStringLiteral("Left half"), QStringLiteral("Ctrl+Alt+Left"), QSize(2, 1),
+              QRect(0, 0, 1, 1), global, enabled);
     ShortcutListDelegate delegate;
     RecordingDevice device;
     {
@@ -238,7 +248,8 @@ void TestShortcutList::texts()
 void TestShortcutList::longNameStopsBeforeStatus()
 {
     ItemModel model;
-    const QString name = QStringLiteral("Move the window to the upper left quarter of the second screen please");
+    const QString name =
+        QStringLiteral("Move the window to the upper left quarter of the second screen please");
     model.add(name, QStringLiteral("Meta+Up"), QSize(2, 2), QRect(0, 0, 1, 1), true, true);
     ShortcutListDelegate delegate;
     RecordingDevice device;
@@ -254,16 +265,21 @@ void TestShortcutList::longNameStopsBeforeStatus()
     QVERIFY(nameRun.text.endsWith(QChar(0x2026)));
     QVERIFY(name.startsWith(nameRun.text.chopped(1)));
     QVERIFY2(nameRun.pos.x() + nameRun.width < statusRun.pos.x(),
-             qPrintable(QStringLiteral("%1 + %2 vs %3").arg(nameRun.pos.x()).arg(nameRun.width).arg(statusRun.pos.x())));
+             qPrintable(QStringLiteral("%1 + %2 vs %3")
+                            .arg(nameRun.pos.x())
+                            .arg(nameRun.width)
+                            .arg(statusRun.pos.x())));
     QCOMPARE(runs[2].text, QStringLiteral("Win + \u21E7"));
 }
 
 void TestShortcutList::rendering()
 {
     ItemModel model;
-    model.add(QStringLiteral("Right half"), QStringLiteral("Ctrl+Alt+Right"), QSize(2, 1), QRect(1, 0, 1, 1), true, true);
+    model.add(QStringLiteral("Right half"), QStringLiteral("Ctrl+Alt+Right"), QSize(2, 1),
+              QRect(1, 0, 1, 1), true, true);
     ShortcutListDelegate delegate;
-    const int rowHeight = delegate.sizeHint(rowOption(QRect(0, 0, 400, 10)), model.index(0, 0)).height();
+    const int rowHeight =
+        delegate.sizeHint(rowOption(QRect(0, 0, 400, 10)), model.index(0, 0)).height();
 
     for (const bool selected : {false, true}) {
         QImage image(400, rowHeight, QImage::Format_ARGB32);
@@ -281,12 +297,14 @@ void TestShortcutList::rendering()
         const int w = 70 * expectedDpi() / 96, h = 50 * expectedDpi() / 96;
         const QRect grid(inner.right() - w, inner.top(), w, h);
         QCOMPARE(image.pixelColor(grid.left() + w / 4, grid.center().y()), QColor(Qt::black));
-        QCOMPARE(image.pixelColor(grid.left() + 3 * w / 4, grid.center().y()), QColor(200, 200, 200));
+        QCOMPARE(image.pixelColor(grid.left() + 3 * w / 4, grid.center().y()),
+                 QColor(200, 200, 200));
 
         // A selected row is translucent grey behind everything; an unselected one is left alone.
         const QColor corner = image.pixelColor(1, 1);
         if (selected) {
-            QVERIFY(qAbs(corner.red() - 196) <= 2 && corner.red() == corner.green() && corner.green() == corner.blue());
+            QVERIFY(qAbs(corner.red() - 196) <= 2 && corner.red() == corner.green() &&
+                    corner.green() == corner.blue());
         } else {
             QCOMPARE(corner, QColor(Qt::white));
         }
@@ -311,7 +329,8 @@ void TestShortcutList::nothingToDraw()
     QFETCH(QRect, rect);
 
     ItemModel model;
-    model.add(QStringLiteral("Broken"), QStringLiteral("Ctrl+B"), grid, QRect(0, 0, 1, 1), false, true);
+    model.add(QStringLiteral("Broken"), QStringLiteral("Ctrl+B"), grid, QRect(0, 0, 1, 1), false,
+              true);
     model.nullItems = nullItem;
     ShortcutListDelegate delegate;
     QImage image(400, 56, QImage::Format_ARGB32);
@@ -333,7 +352,8 @@ void TestShortcutList::removeSelected()
 {
     ItemModel model;
     for (int i = 0; i < 4; ++i)
-        model.add(QStringLiteral("Shortcut %1").arg(i), QStringLiteral("Ctrl+%1").arg(i), QSize(2, 2), QRect(0, 0, 1, 1), false, true);
+        model.add(QStringLiteral("Shortcut %1").arg(i), QStringLiteral("Ctrl+%1").arg(i),
+                  QSize(2, 2), QRect(0, 0, 1, 1), false, true);
     ShortcutList list;
     list.setModel(&model);
     list.setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -345,8 +365,10 @@ void TestShortcutList::removeSelected()
     QVERIFY(model.removed.isEmpty());
 
     // Row 2 first, then row 0 added with Ctrl: the selection's order, not the rows', decides.
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.visualRect(model.index(2, 0)).center());
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, list.visualRect(model.index(0, 0)).center());
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list.visualRect(model.index(2, 0)).center());
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list.visualRect(model.index(0, 0)).center());
     QCOMPARE(list.selectionModel()->selectedIndexes().size(), 2);
     list.removeSelected();
     QCOMPARE(model.removed, QList<int>{2});

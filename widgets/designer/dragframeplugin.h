@@ -9,9 +9,9 @@ class DragFramePlugin : public VarloWidgetPlugin
 
 public:
     explicit DragFramePlugin(QObject *parent = nullptr)
-        : VarloWidgetPlugin(QStringLiteral("DragFrame"), QStringLiteral("dragFrame"), QStringLiteral("dragframe.h"), parent)
-    {
-    }
+        : VarloWidgetPlugin(QStringLiteral("DragFrame"), QStringLiteral("dragFrame"),
+                            QStringLiteral("dragframe.h"), parent)
+    {}
 
     QWidget *createWidget(QWidget *parent) override { return new DragFrame(parent); }
 };

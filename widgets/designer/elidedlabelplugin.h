@@ -9,9 +9,9 @@ class ElidedLabelPlugin : public VarloWidgetPlugin
 
 public:
     explicit ElidedLabelPlugin(QObject *parent = nullptr)
-        : VarloWidgetPlugin(QStringLiteral("ElidedLabel"), QStringLiteral("elidedLabel"), QStringLiteral("elidedlabel.h"), parent)
-    {
-    }
+        : VarloWidgetPlugin(QStringLiteral("ElidedLabel"), QStringLiteral("elidedLabel"),
+                            QStringLiteral("elidedlabel.h"), parent)
+    {}
 
     QWidget *createWidget(QWidget *parent) override { return new ElidedLabel(parent); }
 };

@@ -9,9 +9,9 @@ class ShortcutEditPlugin : public VarloWidgetPlugin
 
 public:
     explicit ShortcutEditPlugin(QObject *parent = nullptr)
-        : VarloWidgetPlugin(QStringLiteral("ShortcutEdit"), QStringLiteral("shortcutEdit"), QStringLiteral("shortcutedit.h"), parent)
-    {
-    }
+        : VarloWidgetPlugin(QStringLiteral("ShortcutEdit"), QStringLiteral("shortcutEdit"),
+                            QStringLiteral("shortcutedit.h"), parent)
+    {}
 
     QWidget *createWidget(QWidget *parent) override { return new ShortcutEdit(parent); }
 };

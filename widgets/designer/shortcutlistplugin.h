@@ -9,9 +9,9 @@ class ShortcutListPlugin : public VarloWidgetPlugin
 
 public:
     explicit ShortcutListPlugin(QObject *parent = nullptr)
-        : VarloWidgetPlugin(QStringLiteral("ShortcutList"), QStringLiteral("shortcutList"), QStringLiteral("shortcutlist.h"), parent)
-    {
-    }
+        : VarloWidgetPlugin(QStringLiteral("ShortcutList"), QStringLiteral("shortcutList"),
+                            QStringLiteral("shortcutlist.h"), parent)
+    {}
 
     QWidget *createWidget(QWidget *parent) override { return new ShortcutList(parent); }
 };

@@ -5,11 +5,10 @@
 #include "shortcuteditplugin.h"
 #include "shortcutlistplugin.h"
 
-VarloWidgetCollection::VarloWidgetCollection(QObject *parent)
-    : QObject(parent)
+VarloWidgetCollection::VarloWidgetCollection(QObject *parent) : QObject(parent)
 {
-    m_widgets = {new DragFramePlugin(this), new ElidedLabelPlugin(this), new ShortcutEditPlugin(this),
-                 new ShortcutListPlugin(this)};
+    m_widgets = {new DragFramePlugin(this), new ElidedLabelPlugin(this),
+                 new ShortcutEditPlugin(this), new ShortcutListPlugin(this)};
 }
 
 QList<QDesignerCustomWidgetInterface *> VarloWidgetCollection::customWidgets() const

@@ -2,23 +2,43 @@
 
 #include <QIcon>
 
-VarloWidgetPlugin::VarloWidgetPlugin(const QString &className, const QString &objectName, const QString &includeFile,
-                                     QObject *parent)
-    : QObject(parent)
-    , m_className(className)
-    , m_objectName(objectName)
-    , m_includeFile(includeFile)
-{
-}
+VarloWidgetPlugin::VarloWidgetPlugin(const QString &className, const QString &objectName,
+                                     const QString &includeFile, QObject *parent)
+    : QObject(parent), m_className(className), m_objectName(objectName), m_includeFile(includeFile)
+{}
 
-QString VarloWidgetPlugin::name() const { return m_className; }
-QString VarloWidgetPlugin::group() const { return QStringLiteral("Orrith [Varlo]"); }
-QString VarloWidgetPlugin::toolTip() const { return QString(); }
-QString VarloWidgetPlugin::whatsThis() const { return QString(); }
-QString VarloWidgetPlugin::includeFile() const { return m_includeFile; }
-QIcon VarloWidgetPlugin::icon() const { return QIcon(); }
-bool VarloWidgetPlugin::isContainer() const { return false; }
-bool VarloWidgetPlugin::isInitialized() const { return m_initialized; }
+QString VarloWidgetPlugin::name() const
+{
+    return m_className;
+}
+QString VarloWidgetPlugin::group() const
+{
+    return QStringLiteral("Orrith [Varlo]");
+}
+QString VarloWidgetPlugin::toolTip() const
+{
+    return QString();
+}
+QString VarloWidgetPlugin::whatsThis() const
+{
+    return QString();
+}
+QString VarloWidgetPlugin::includeFile() const
+{
+    return m_includeFile;
+}
+QIcon VarloWidgetPlugin::icon() const
+{
+    return QIcon();
+}
+bool VarloWidgetPlugin::isContainer() const
+{
+    return false;
+}
+bool VarloWidgetPlugin::isInitialized() const
+{
+    return m_initialized;
+}
 
 void VarloWidgetPlugin::initialize(QDesignerFormEditorInterface *)
 {

@@ -11,7 +11,8 @@ class VarloWidgetPlugin : public QObject, public QDesignerCustomWidgetInterface
     Q_INTERFACES(QDesignerCustomWidgetInterface)
 
 public:
-    VarloWidgetPlugin(const QString &className, const QString &objectName, const QString &includeFile, QObject *parent);
+    VarloWidgetPlugin(const QString &className, const QString &objectName,
+                      const QString &includeFile, QObject *parent);
 
     QString name() const override;
     QString group() const override;
