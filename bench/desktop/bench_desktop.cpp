@@ -25,8 +25,8 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <vector>
@@ -44,8 +44,9 @@ QString run(const QString &program, const QStringList &args)
 WId findWindow(const QString &title)
 {
     for (int i = 0; i < 200; ++i) {
-        const QString out = run(QStringLiteral("xdotool"),
-                                {QStringLiteral("search"), QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')});
+        const QString out =
+            run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
+                                            QLatin1Char('^') + title + QLatin1Char('$')});
         const WId id = out.section(QLatin1Char('\n'), 0, 0).trimmed().toULongLong();
         if (id)
             return id;
@@ -56,7 +57,8 @@ WId findWindow(const QString &title)
 
 void activate(WId window)
 {
-    run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
     QCoreApplication::processEvents();
 }
 
@@ -75,8 +77,9 @@ void writeEntries(const QString &dataHome, int count)
     for (int i = 0; i < count; ++i) {
         QFile f(dir + QStringLiteral("/bench-%1.desktop").arg(i));
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        f.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Program %1\nName[de]=Programm %1\n"
-                               "Exec=/opt/bench/program-%1 %U\nIcon=program-%1\n")
+        f.write(QStringLiteral(
+                    "[Desktop Entry]\nType=Application\nName=Program %1\nName[de]=Programm %1\n"
+                    "Exec=/opt/bench/program-%1 %U\nIcon=program-%1\n")
                     .arg(i)
                     .toUtf8());
     }
@@ -106,8 +109,7 @@ struct Watcher
     xcb_connection_t *c = xcb_connect(nullptr, nullptr);
     xcb_window_t window = 0;
 
-    explicit Watcher(WId w)
-        : window(xcb_window_t(w))
+    explicit Watcher(WId w) : window(xcb_window_t(w))
     {
         const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
         xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
@@ -139,7 +141,8 @@ struct Watcher
 
 int main(int argc, char **argv)
 {
-    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME", QDir::tempPath() + QStringLiteral("/varlo-bench-data"));
+    const QString dataHome = qEnvironmentVariable(
+        "XDG_DATA_HOME", QDir::tempPath() + QStringLiteral("/varlo-bench-data"));
     qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
     writeEntries(dataHome, 300);
     QApplication app(argc, argv);
@@ -151,8 +154,9 @@ int main(int argc, char **argv)
     std::printf("desktop entries indexed: %d\n", DesktopEntryIndex::instance()->entryCount());
 
     QProcess xterm;
-    xterm.start(QStringLiteral("xterm"), {QStringLiteral("-title"), QStringLiteral("bench-term"),
-                                           QStringLiteral("-geometry"), QStringLiteral("80x24+100+100")});
+    xterm.start(QStringLiteral("xterm"),
+                {QStringLiteral("-title"), QStringLiteral("bench-term"),
+                 QStringLiteral("-geometry"), QStringLiteral("80x24+100+100")});
     const WId term = findWindow(QStringLiteral("bench-term"));
     if (!term) {
         std::fprintf(stderr, "no xterm window\n");
@@ -175,9 +179,11 @@ int main(int argc, char **argv)
     std::printf("client windows: %d\n", int(platform->windowsTopFirst().size()));
 
     activate(term);
-    std::printf("foregroundWindowInfo() median, the xterm in front: %.3f ms\n", timeForegroundInfo(201));
+    std::printf("foregroundWindowInfo() median, the xterm in front: %.3f ms\n",
+                timeForegroundInfo(201));
     QProcess desktop;
-    const QString testClient = qEnvironmentVariable("VARLO_BIN_DIR") + QStringLiteral("/varlo-testclient");
+    const QString testClient =
+        qEnvironmentVariable("VARLO_BIN_DIR") + QStringLiteral("/varlo-testclient");
     if (QFile::exists(testClient)) {
         desktop.start(testClient, {QStringLiteral("--title"), QStringLiteral("bench-desktop"),
                                    QStringLiteral("--type"), QStringLiteral("desktop")});
@@ -191,15 +197,19 @@ int main(int argc, char **argv)
             activate(d);
             std::printf("    (the xterm is window %d from the top)\n",
                         int(platform->windowsTopFirst().indexOf(term)) + 1);
-            std::printf("foregroundWindowInfo() median, a desktop window in front (walks %d windows): %.3f ms\n",
+            std::printf("foregroundWindowInfo() median, a desktop window in front (walks %d "
+                        "windows): %.3f ms\n",
                         int(platform->windowsTopFirst().size()), timeForegroundInfo(201));
         }
     }
     windows.clear();
 
     Watcher watcher(term);
-    const QString hints = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(term), QStringLiteral("WM_NORMAL_HINTS")});
-    const QRegularExpressionMatch inc = QRegularExpression(QStringLiteral("resize increment: (\\d+) by (\\d+)")).match(hints);
+    const QString hints =
+        run(QStringLiteral("xprop"),
+            {QStringLiteral("-id"), QString::number(term), QStringLiteral("WM_NORMAL_HINTS")});
+    const QRegularExpressionMatch inc =
+        QRegularExpression(QStringLiteral("resize increment: (\\d+) by (\\d+)")).match(hints);
     const int iw = inc.hasMatch() ? inc.captured(1).toInt() : 1;
     const int ih = inc.hasMatch() ? inc.captured(2).toInt() : 1;
     auto outer = [&] {
@@ -209,9 +219,12 @@ int main(int argc, char **argv)
     const QRect start = outer();
     const QMargins frame = platform->windowGeometry(term).frameExtents.value_or(QMargins());
     // Two rectangles on the second screen (or the first when there is one), sizes in whole cells.
-    const int x0 = QGuiApplication::screens().size() > 1 ? QGuiApplication::screens().at(1)->geometry().x() : 0;
-    const QRect targets[2] = {QRect(x0 + 50, 40, start.width() + 20 * iw, start.height() + 10 * ih),
-                              QRect(x0 + 300, 200, start.width() + 5 * iw, start.height() + 3 * ih)};
+    const int x0 = QGuiApplication::screens().size() > 1
+                       ? QGuiApplication::screens().at(1)->geometry().x()
+                       : 0;
+    const QRect targets[2] = {
+        QRect(x0 + 50, 40, start.width() + 20 * iw, start.height() + 10 * ih),
+        QRect(x0 + 300, 200, start.width() + 5 * iw, start.height() + 3 * ih)};
 
     const int rounds = 41;
     std::vector<double> ours, peer;
@@ -235,8 +248,9 @@ int main(int argc, char **argv)
                                      .arg(target.height() - frame.top() - frame.bottom());
         QElapsedTimer t;
         t.start();
-        QProcess::execute(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-r"),
-                                                     QString::number(term), QStringLiteral("-e"), geometry});
+        QProcess::execute(QStringLiteral("wmctrl"),
+                          {QStringLiteral("-i"), QStringLiteral("-r"), QString::number(term),
+                           QStringLiteral("-e"), geometry});
         if (watcher.waitFor(target, outer))
             peer.push_back(t.nsecsElapsed() / 1e6);
         else
@@ -244,8 +258,9 @@ int main(int argc, char **argv)
     }
     std::printf("applyWindowRect() median, call to final ConfigureNotify: %.3f ms (%d moves)\n",
                 median(ours), int(ours.size()));
-    std::printf("wmctrl -i -r ID -e ... median, start to final ConfigureNotify: %.3f ms (%d moves)\n",
-                median(peer), int(peer.size()));
+    std::printf(
+        "wmctrl -i -r ID -e ... median, start to final ConfigureNotify: %.3f ms (%d moves)\n",
+        median(peer), int(peer.size()));
     if (missed)
         std::printf("moves that did not land within 2 s: %d\n", missed);
 

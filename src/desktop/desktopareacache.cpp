@@ -21,8 +21,7 @@ DesktopAreaCache *DesktopAreaCache::instance()
     return cache;
 }
 
-DesktopAreaCache::DesktopAreaCache()
-    : d(std::make_unique<Private>())
+DesktopAreaCache::DesktopAreaCache() : d(std::make_unique<Private>())
 {
     connect(qGuiApp, &QGuiApplication::screenAdded, this, &DesktopAreaCache::desktopChanged);
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, &DesktopAreaCache::desktopChanged);
@@ -43,8 +42,8 @@ void DesktopAreaCache::desktopChanged()
         // Screens come and go; a unique connection per screen keeps one refresh per change.
         connect(screen, &QScreen::geometryChanged, this, &DesktopAreaCache::desktopChanged,
                 Qt::UniqueConnection);
-        connect(screen, &QScreen::availableGeometryChanged, this,
-                &DesktopAreaCache::desktopChanged, Qt::UniqueConnection);
+        connect(screen, &QScreen::availableGeometryChanged, this, &DesktopAreaCache::desktopChanged,
+                Qt::UniqueConnection);
     }
     d->primaryScreen = qMax(0, int(screens.indexOf(QGuiApplication::primaryScreen())));
 }

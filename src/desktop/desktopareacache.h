@@ -37,7 +37,8 @@ public:
 
     /** The first area in index order that contains point (edges included); 0 when none does. */
     static int screenAt(const QList<QRect> &areas, const QPoint &point);
-    /** The area with the largest intersection with rect, lower index on ties; 0 when none meets it. */
+    /** The area with the largest intersection with rect, lower index on ties; 0 when none meets it.
+     */
     static int screenForRect(const QList<QRect> &areas, const QRect &rect);
 
 public Q_SLOTS:

@@ -28,11 +28,21 @@ QString unescapeValue(const QString &value)
         }
         const QChar n = value.at(++i);
         switch (n.unicode()) {
-        case 's': out.append(QLatin1Char(' ')); break;
-        case 'n': out.append(QLatin1Char('\n')); break;
-        case 't': out.append(QLatin1Char('\t')); break;
-        case 'r': out.append(QLatin1Char('\r')); break;
-        default: out.append(n); break;
+        case 's':
+            out.append(QLatin1Char(' '));
+            break;
+        case 'n':
+            out.append(QLatin1Char('\n'));
+            break;
+        case 't':
+            out.append(QLatin1Char('\t'));
+            break;
+        case 'r':
+            out.append(QLatin1Char('\r'));
+            break;
+        default:
+            out.append(n);
+            break;
         }
     }
     return out;
@@ -50,8 +60,8 @@ bool splitExec(const QString &exec, QStringList *arguments)
         if (inQuotes) {
             if (c == QLatin1Char('"')) {
                 inQuotes = false;
-            } else if (c == QLatin1Char('\\') && i + 1 < exec.size()
-                       && QStringLiteral("\"`$\\").contains(exec.at(i + 1))) {
+            } else if (c == QLatin1Char('\\') && i + 1 < exec.size() &&
+                       QStringLiteral("\"`$\\").contains(exec.at(i + 1))) {
                 current.append(exec.at(++i));
             } else {
                 current.append(c);
@@ -105,7 +115,12 @@ struct Parsed
     bool hidden = false;
 };
 
-enum class ParseResult { Usable, NotAnApplication, Malformed };
+enum class ParseResult
+{
+    Usable,
+    NotAnApplication,
+    Malformed
+};
 
 // Reads one entry. Links, folders and programs that are not installed are not
 // for us; broken files are worth a log line.
@@ -176,16 +191,15 @@ ParseResult parseEntry(const QString &fileName, Parsed *parsed)
     // "env VAR=value program ..." starts program.
     if (!arguments.isEmpty() && QFileInfo(arguments.first()).fileName() == QLatin1String("env")) {
         arguments.removeFirst();
-        while (!arguments.isEmpty()
-               && (arguments.first().contains(QLatin1Char('='))
-                   || arguments.first().startsWith(QLatin1Char('-'))))
+        while (!arguments.isEmpty() && (arguments.first().contains(QLatin1Char('=')) ||
+                                        arguments.first().startsWith(QLatin1Char('-'))))
             arguments.removeFirst();
     }
     if (!arguments.isEmpty()) {
         arguments.first() = resolveProgram(arguments.first());
         if (RuntimeProgram::isRuntime(arguments.first()))
-            e.program = RuntimeProgram::programFromArguments(arguments,
-                                                             keys.value(QStringLiteral("Path")));
+            e.program =
+                RuntimeProgram::programFromArguments(arguments, keys.value(QStringLiteral("Path")));
         else
             e.program = arguments.first();
     }
@@ -232,8 +246,7 @@ DesktopEntryIndex *DesktopEntryIndex::instance()
 }
 
 DesktopEntryIndex::DesktopEntryIndex(const QStringList &directories, QObject *parent)
-    : QObject(parent)
-    , d(std::make_unique<Private>())
+    : QObject(parent), d(std::make_unique<Private>())
 {
     d->directories = directories;
     // Package managers write many files at once; the next lookup reads them all.
@@ -296,7 +309,8 @@ void DesktopEntryIndex::rebuild()
             }
             if (!path.endsWith(QLatin1String(".desktop")))
                 continue;
-            const QString id = base.relativeFilePath(path).replace(QLatin1Char('/'), QLatin1Char('-'));
+            const QString id =
+                base.relativeFilePath(path).replace(QLatin1Char('/'), QLatin1Char('-'));
             if (seenIds.contains(id))
                 continue;
             Parsed parsed;

@@ -7,14 +7,10 @@ struct FileVersionInfo::Private
     QString description;
 };
 
-FileVersionInfo::FileVersionInfo(QObject *parent)
-    : QObject(parent)
-    , d(std::make_unique<Private>())
-{
-}
+FileVersionInfo::FileVersionInfo(QObject *parent) : QObject(parent), d(std::make_unique<Private>())
+{}
 
-FileVersionInfo::FileVersionInfo(const QString &path, QObject *parent)
-    : FileVersionInfo(parent)
+FileVersionInfo::FileVersionInfo(const QString &path, QObject *parent) : FileVersionInfo(parent)
 {
     load(path);
 }

@@ -28,7 +28,8 @@ QIcon entryIcon(const QString &icon)
     if (!themed.isNull())
         return themed;
     // The old place for icons outside any theme.
-    for (const QString &dir : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+    for (const QString &dir :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
         for (const char *suffix : {".png", ".svg", ".xpm"}) {
             const QString file = dir + QStringLiteral("/pixmaps/") + name + QLatin1String(suffix);
             if (QFileInfo(file).isFile())
@@ -48,14 +49,10 @@ struct IconFetcher::Private
     int lookups = 0;
 };
 
-IconFetcher::IconFetcher(QObject *parent)
-    : IconFetcher(DesktopEntryIndex::instance(), parent)
-{
-}
+IconFetcher::IconFetcher(QObject *parent) : IconFetcher(DesktopEntryIndex::instance(), parent) {}
 
 IconFetcher::IconFetcher(DesktopEntryIndex *index, QObject *parent)
-    : QObject(parent)
-    , d(std::make_unique<Private>())
+    : QObject(parent), d(std::make_unique<Private>())
 {
     d->index = index;
     // A newly installed or changed entry brings its own icon.

@@ -90,8 +90,8 @@ QString applicationNameOf(const QString &title, WindowType type, const QString &
     if (name.isEmpty() || name == QLatin1String("XWin")) {
         name = title;
         // A title that is a Windows path (a Wine program's document) is named by its file.
-        if (title.size() > 2 && title.at(0).isLetter() && title.at(1) == QLatin1Char(':')
-            && title.at(2) == QLatin1Char('\\'))
+        if (title.size() > 2 && title.at(0).isLetter() && title.at(1) == QLatin1Char(':') &&
+            title.at(2) == QLatin1Char('\\'))
             name = title.mid(title.lastIndexOf(QLatin1Char('\\')) + 1);
     }
     return name;
@@ -137,11 +137,12 @@ struct Candidate
         if (!facts.id || !facts.exists || !facts.visible || isShellSurface(facts.type))
             return false;
         const QString &title = facts.title;
-        if (title.isEmpty() || title.compare(QLatin1String("Program Manager"), Qt::CaseInsensitive) == 0)
+        if (title.isEmpty() ||
+            title.compare(QLatin1String("Program Manager"), Qt::CaseInsensitive) == 0)
             return false;
-        if (equalsAny(title, {"Start Menu", "Start", "Cortana"})
-            && equalsAny(applicationName(), {"Start Menu", "Start", "Windows Explorer",
-                                              "Search and Cortana application"}))
+        if (equalsAny(title, {"Start Menu", "Start", "Cortana"}) &&
+            equalsAny(applicationName(), {"Start Menu", "Start", "Windows Explorer",
+                                          "Search and Cortana application"}))
             return false;
         return true;
     }

@@ -150,8 +150,7 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
         const WindowGeometry &measured = now.valid ? now : before;
         const QMargins frame = WindowChrome::frameExtents(measured);
         const QRect outer = measured.client.marginsAdded(frame);
-        const QRect visible =
-            outer.marginsRemoved(measured.clientSideExtents.value_or(QMargins()));
+        const QRect visible = outer.marginsRemoved(measured.clientSideExtents.value_or(QMargins()));
         if (now.valid)
             rect = WindowChrome::adjustForChrome(rect, outer, visible, scale);
         platform->moveResizeWindow(window, std::nullopt, WindowChrome::clientSize(rect, frame));

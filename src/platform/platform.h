@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <qwindowdefs.h>
 
+#include <functional>
 #include <optional>
 
 // Everything Varlo asks of the desktop goes through this interface. The
@@ -21,7 +22,8 @@
 // window manager's client list); 0 is "no window".
 
 /** What a window says it is (_NET_WM_WINDOW_TYPE, the first type we know). */
-enum class WindowType {
+enum class WindowType
+{
     Normal,
     Dialog,
     Utility,
@@ -154,6 +156,34 @@ public:
      * our own windows, or stops it; false when the request could not be made.
      */
     virtual bool setBlurBehind(WId ownWindow, bool enable, const QRect &region) = 0;
+
+    // --- Keys ---------------------------------------------------------
+
+    /** Receives every key event of the desktop; keys never stop at us. */
+    struct KeyWatcher
+    {
+        /** A Win32 virtual-key code and whether it was released (a repeat is a press). */
+        std::function<void(int vk, bool isUp)> key;
+        /** The modifiers really held, when the backend learns that events went missing. */
+        std::function<void(bool shift, bool control, bool alt, bool win)> modifiers;
+    };
+    /** Starts delivering key events to watcher; false when this desktop cannot be watched. */
+    virtual bool watchKeys(const KeyWatcher &watcher)
+    {
+        Q_UNUSED(watcher)
+        return false;
+    }
+    /** Stops delivering key events. */
+    virtual void stopWatchingKeys() {}
+
+    // --- Our own windows -------------------------------------------------
+
+    /** Puts one of our windows directly below another of ours in the stacking order. */
+    virtual void stackBelow(WId window, WId sibling)
+    {
+        Q_UNUSED(window)
+        Q_UNUSED(sibling)
+    }
 
 protected:
     Platform() = default;

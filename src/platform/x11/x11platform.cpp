@@ -19,13 +19,13 @@ namespace {
 QString errorText(const xcb_generic_error_t *error)
 {
     static const char *const names[] = {
-        "Success",  "BadRequest", "BadValue",  "BadWindow", "BadPixmap",         "BadAtom",
-        "BadCursor", "BadFont",   "BadMatch",  "BadDrawable", "BadAccess",       "BadAlloc",
-        "BadColor", "BadGC",      "BadIDChoice", "BadName",   "BadLength",       "BadImplementation",
+        "Success",   "BadRequest", "BadValue",    "BadWindow",   "BadPixmap", "BadAtom",
+        "BadCursor", "BadFont",    "BadMatch",    "BadDrawable", "BadAccess", "BadAlloc",
+        "BadColor",  "BadGC",      "BadIDChoice", "BadName",     "BadLength", "BadImplementation",
     };
     const int code = error->error_code;
     const QString name = code < int(sizeof names / sizeof *names) ? QLatin1String(names[code])
-                                                                   : QStringLiteral("error");
+                                                                  : QStringLiteral("error");
     return QStringLiteral("X error %1 (%2), resource 0x%3, request %4")
         .arg(code)
         .arg(name)
@@ -109,10 +109,10 @@ struct X11Platform::Private
     }
 };
 
-X11Platform::X11Platform()
-    : d(std::make_unique<Private>())
+X11Platform::X11Platform() : d(std::make_unique<Private>())
 {
-    if (auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+    if (auto *x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
         d->connection = x11->connection();
         const xcb_setup_t *setup = xcb_get_setup(d->connection);
         xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
@@ -174,7 +174,8 @@ bool X11Platform::serverReachable(QString *reason)
     const QByteArray display = qgetenv("DISPLAY");
     if (display.isEmpty()) {
         if (reason)
-            *reason = QStringLiteral("no X display: DISPLAY is not set (Varlo places windows of an X11 session)");
+            *reason = QStringLiteral(
+                "no X display: DISPLAY is not set (Varlo places windows of an X11 session)");
         return false;
     }
     closeProbe();
@@ -186,7 +187,8 @@ bool X11Platform::serverReachable(QString *reason)
         g_probe = c;
     if (error) {
         if (reason)
-            *reason = QStringLiteral("cannot open the X display \"%1\"").arg(QString::fromLocal8Bit(display));
+            *reason = QStringLiteral("cannot open the X display \"%1\"")
+                          .arg(QString::fromLocal8Bit(display));
         return false;
     }
     return true;
@@ -353,8 +355,8 @@ QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
             if (ids) {
                 for (auto it = xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem;
                      xcb_res_client_id_value_next(&it)) {
-                    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID)
-                        && xcb_res_client_id_value_value_length(it.data) >= 1) {
+                    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+                        xcb_res_client_id_value_value_length(it.data) >= 1) {
                         pid = *xcb_res_client_id_value_value(it.data);
                         break;
                     }
@@ -370,7 +372,8 @@ QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
         if (pid <= 0) {
             pid = -1;
             if (f.exists)
-                d->lastError = QStringLiteral("the X server knows no process for window 0x%1").arg(w, 0, 16);
+                d->lastError =
+                    QStringLiteral("the X server knows no process for window 0x%1").arg(w, 0, 16);
         }
         f.pid = pid;
     }
@@ -523,11 +526,11 @@ void X11Platform::setWindowMaximized(WId id, bool maximized)
 {
     if (!d->connection || !d->ewmhReady || !id)
         return;
-    xcb_ewmh_request_change_wm_state(
-        &d->ewmh, d->screen, xcb_window_t(id),
-        maximized ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
-        d->ewmh._NET_WM_STATE_MAXIMIZED_VERT, d->ewmh._NET_WM_STATE_MAXIMIZED_HORZ,
-        XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    xcb_ewmh_request_change_wm_state(&d->ewmh, d->screen, xcb_window_t(id),
+                                     maximized ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
+                                     d->ewmh._NET_WM_STATE_MAXIMIZED_VERT,
+                                     d->ewmh._NET_WM_STATE_MAXIMIZED_HORZ,
+                                     XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
     xcb_flush(d->connection);
 }
 

@@ -12,13 +12,14 @@ inline void useOffscreenScreens(const QList<QByteArray> &screens)
     QByteArray json = "{\"screens\":[";
     for (int i = 0; i < screens.size(); ++i) {
         const QList<QByteArray> v = screens.at(i).split(',');
-        json += (i ? "," : "") + QByteArray("{\"name\":\"S") + QByteArray::number(i) + "\",\"x\":"
-                + v[0] + ",\"y\":" + v[1] + ",\"width\":" + v[2] + ",\"height\":" + v[3]
-                + ",\"logicalDpi\":96,\"logicalBaseDpi\":96,\"dpr\":1}";
+        json += (i ? "," : "") + QByteArray("{\"name\":\"S") + QByteArray::number(i) +
+                "\",\"x\":" + v[0] + ",\"y\":" + v[1] + ",\"width\":" + v[2] +
+                ",\"height\":" + v[3] + ",\"logicalDpi\":96,\"logicalBaseDpi\":96,\"dpr\":1}";
     }
     json += "]}";
-    const QString path = QDir::tempPath() + QStringLiteral("/varlo-screens-%1.json")
-                                                .arg(QCoreApplication::applicationPid());
+    const QString path =
+        QDir::tempPath() +
+        QStringLiteral("/varlo-screens-%1.json").arg(QCoreApplication::applicationPid());
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(json);

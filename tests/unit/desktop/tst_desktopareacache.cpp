@@ -44,8 +44,7 @@ private Q_SLOTS:
         QTest::newRow("mostly on the second") << QRect(1900, 0, 200, 100) << 1;
         QTest::newRow("on no screen") << QRect(5000, 5000, 10, 10) << 0;
         QTest::newRow("empty rectangle") << QRect(2000, 10, 0, 0) << 0;
-        QTest::newRow("covering both, larger part second")
-            << QRect(1000, 0, 2200, 1024) << 1;
+        QTest::newRow("covering both, larger part second") << QRect(1000, 0, 2200, 1024) << 1;
     }
 
     void screenForRect()

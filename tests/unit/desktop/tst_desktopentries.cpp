@@ -58,10 +58,13 @@ private Q_SLOTS:
 
         const QByteArray app = "[Desktop Entry]\nType=Application\n";
         write(home() + "/editor.desktop",
-              app + "Name=Editor\nName[de]=Bearbeiter\nName[de_AT]=Editierer\nExec=editor --new %F\n"
-                    "Icon=" + m_root.path().toUtf8() + "/editor.png\n");
+              app +
+                  "Name=Editor\nName[de]=Bearbeiter\nName[de_AT]=Editierer\nExec=editor --new %F\n"
+                  "Icon=" +
+                  m_root.path().toUtf8() + "/editor.png\n");
         write(system() + "/editor.desktop", app + "Name=System Editor\nExec=editor\n");
-        write(system() + "/kde/konsole.desktop", app + "Name=Konsole\nExec=konsole\nIcon=no-such-icon\n");
+        write(system() + "/kde/konsole.desktop",
+              app + "Name=Konsole\nExec=konsole\nIcon=no-such-icon\n");
         write(system() + "/spaced.desktop",
               app + "Name=Spaced\nExec=\"/opt/my apps/spaced\" --x \"a \\\"q\\\" b\" %%\n");
         write(system() + "/envy.desktop", app + "Name=Envy\nExec=env A=1 B=2 /opt/envy/envy\n");
@@ -77,7 +80,8 @@ private Q_SLOTS:
         write(system() + "/Wine.desktop", app + "Name=Wine Thing\nExec=/opt/wine/thing.exe\n");
 
         // Broken entries that must not stop the others.
-        write(system() + "/junk.desktop", app + "Name=Junk\nExec=/opt/junk/junk\n" + QByteArray(64, '\0'));
+        write(system() + "/junk.desktop",
+              app + "Name=Junk\nExec=/opt/junk/junk\n" + QByteArray(64, '\0'));
         write(system() + "/latin1.desktop", app + "Name=Caf\xe9\nExec=/opt/latin1/latin1\n");
         write(system() + "/huge.desktop",
               app + "Name=Huge\nExec=/opt/huge/huge\n" + QByteArray(2 * 1024 * 1024, '#'));
@@ -98,24 +102,42 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("name");
         const QString b = bin();
-        QTest::newRow("program found on PATH") << b + "/editor" << "Editor";
-        QTest::newRow("symlinked program by its real path") << b + "/real-tool" << "Tool";
-        QTest::newRow("by file name") << "/usr/bin/konsole" << "Konsole";
-        QTest::newRow("quoted program with a space") << "/opt/my apps/spaced" << "Spaced";
-        QTest::newRow("started through env") << "/opt/envy/envy" << "Envy";
-        QTest::newRow("script of a runtime") << "/opt/viewer/viewer.py" << "Viewer";
-        QTest::newRow("runtime itself is not the program") << "/usr/bin/python3" << "(none)";
-        QTest::newRow("shown entry before hidden helper") << "/opt/pair/pair" << "Pair";
-        QTest::newRow("hidden by the user") << "/opt/gone/gone" << "(none)";
-        QTest::newRow("binary junk skipped") << "/opt/junk/junk" << "(none)";
-        QTest::newRow("not UTF-8 skipped") << "/opt/latin1/latin1" << "(none)";
-        QTest::newRow("huge file skipped") << "/opt/huge/huge" << "(none)";
-        QTest::newRow("no Name skipped") << "/opt/noname/noname" << "(none)";
-        QTest::newRow("broken quoting skipped") << "/opt/quote/quote" << "(none)";
-        QTest::newRow("TryExec missing skipped") << "/opt/absent/absent" << "(none)";
-        QTest::newRow("other group ignored") << "/opt/other/other" << "(none)";
-        QTest::newRow("unknown") << "/usr/bin/unknown" << "(none)";
-        QTest::newRow("empty") << "" << "(none)";
+        QTest::newRow("program found on PATH") << b + "/editor"
+                                               << "Editor";
+        QTest::newRow("symlinked program by its real path") << b + "/real-tool"
+                                                            << "Tool";
+        QTest::newRow("by file name") << "/usr/bin/konsole"
+                                      << "Konsole";
+        QTest::newRow("quoted program with a space") << "/opt/my apps/spaced"
+                                                     << "Spaced";
+        QTest::newRow("started through env") << "/opt/envy/envy"
+                                             << "Envy";
+        QTest::newRow("script of a runtime") << "/opt/viewer/viewer.py"
+                                             << "Viewer";
+        QTest::newRow("runtime itself is not the program") << "/usr/bin/python3"
+                                                           << "(none)";
+        QTest::newRow("shown entry before hidden helper") << "/opt/pair/pair"
+                                                          << "Pair";
+        QTest::newRow("hidden by the user") << "/opt/gone/gone"
+                                            << "(none)";
+        QTest::newRow("binary junk skipped") << "/opt/junk/junk"
+                                             << "(none)";
+        QTest::newRow("not UTF-8 skipped") << "/opt/latin1/latin1"
+                                           << "(none)";
+        QTest::newRow("huge file skipped") << "/opt/huge/huge"
+                                           << "(none)";
+        QTest::newRow("no Name skipped") << "/opt/noname/noname"
+                                         << "(none)";
+        QTest::newRow("broken quoting skipped") << "/opt/quote/quote"
+                                                << "(none)";
+        QTest::newRow("TryExec missing skipped") << "/opt/absent/absent"
+                                                 << "(none)";
+        QTest::newRow("other group ignored") << "/opt/other/other"
+                                             << "(none)";
+        QTest::newRow("unknown") << "/usr/bin/unknown"
+                                 << "(none)";
+        QTest::newRow("empty") << ""
+                               << "(none)";
     }
 
     void lookups()
@@ -130,11 +152,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("name");
-        QTest::newRow("country match") << "de_AT" << "Editierer";
-        QTest::newRow("language match") << "de_DE" << "Bearbeiter";
-        QTest::newRow("language only") << "de" << "Bearbeiter";
-        QTest::newRow("no translation") << "fr_FR" << "Editor";
-        QTest::newRow("no locale") << "" << "Editor";
+        QTest::newRow("country match") << "de_AT"
+                                       << "Editierer";
+        QTest::newRow("language match") << "de_DE"
+                                        << "Bearbeiter";
+        QTest::newRow("language only") << "de"
+                                       << "Bearbeiter";
+        QTest::newRow("no translation") << "fr_FR"
+                                        << "Editor";
+        QTest::newRow("no locale") << ""
+                                   << "Editor";
     }
 
     void locale()
@@ -153,13 +180,15 @@ private Q_SLOTS:
         QCOMPARE(index.buildCount(), 1);
 
         QSignalSpy changed(&index, &DesktopEntryIndex::changed);
-        write(home() + "/fresh.desktop", "[Desktop Entry]\nType=Application\nName=Fresh\nExec=/opt/fresh/fresh\n");
+        write(home() + "/fresh.desktop",
+              "[Desktop Entry]\nType=Application\nName=Fresh\nExec=/opt/fresh/fresh\n");
         QTRY_VERIFY(changed.count() > 0);
         QCOMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("Fresh"));
         QCOMPARE(index.buildCount(), 2);
 
         // A folder that appears later, in a subfolder too.
-        write(home() + "/vendor/late.desktop", "[Desktop Entry]\nType=Application\nName=Late\nExec=/opt/late/late\n");
+        write(home() + "/vendor/late.desktop",
+              "[Desktop Entry]\nType=Application\nName=Late\nExec=/opt/late/late\n");
         QTRY_COMPARE(nameOf(index, "/opt/late/late"), QStringLiteral("Late"));
         QFile::remove(home() + "/fresh.desktop");
         QTRY_COMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("(none)"));
@@ -199,7 +228,8 @@ private Q_SLOTS:
         QCOMPARE(fetcher.lookups(), 6);
 
         // New entries may bring new icons.
-        write(home() + "/editor2.desktop", "[Desktop Entry]\nType=Application\nName=E2\nExec=/opt/e2/e2\n");
+        write(home() + "/editor2.desktop",
+              "[Desktop Entry]\nType=Application\nName=E2\nExec=/opt/e2/e2\n");
         QTRY_COMPARE((fetcher.getIcon(bin() + "/editor"), fetcher.lookups()), 7);
         QFile::remove(home() + "/editor2.desktop");
     }
@@ -209,28 +239,45 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("cwd");
         QTest::addColumn<QString>("program");
-        QTest::newRow("python script") << QStringList{"/usr/bin/python3", "app.py"} << "/srv" << "/srv/app.py";
+        QTest::newRow("python script") << QStringList{"/usr/bin/python3", "app.py"} << "/srv"
+                                       << "/srv/app.py";
         QTest::newRow("python options first")
             << QStringList{"python3.11", "-u", "-W", "ignore", "-X", "dev", "/a/b.py", "-x"} << ""
             << "/a/b.py";
-        QTest::newRow("python -m") << QStringList{"python3", "-m", "http.server"} << "/srv" << "";
-        QTest::newRow("python -mmodule") << QStringList{"python3", "-mhttp"} << "/srv" << "";
-        QTest::newRow("python -c") << QStringList{"python3", "-c", "print(1)"} << "/srv" << "";
-        QTest::newRow("python after --") << QStringList{"python3", "--", "-odd.py"} << "/s" << "/s/-odd.py";
-        QTest::newRow("java -jar") << QStringList{"java", "-Dx=1", "-jar", "../app.jar"} << "/opt/a/lib"
-                                   << "/opt/a/app.jar";
-        QTest::newRow("java main class") << QStringList{"java", "-cp", "x.jar", "Main"} << "/s" << "";
-        QTest::newRow("javaw") << QStringList{"/usr/bin/javaw", "-jar", "/x.jar"} << "" << "/x.jar";
-        QTest::newRow("perl -e") << QStringList{"perl", "-e", "1"} << "/s" << "";
-        QTest::newRow("perl script") << QStringList{"perl5.36", "-w", "/usr/bin/tool"} << "" << "/usr/bin/tool";
-        QTest::newRow("node --require") << QStringList{"node", "-r", "x", "main.js"} << "/s" << "/s/main.js";
-        QTest::newRow("wrapper script") << QStringList{"/bin/sh", "/usr/bin/app", "--x"} << "" << "/usr/bin/app";
-        QTest::newRow("sh -c") << QStringList{"sh", "-c", "exec app"} << "/s" << "";
-        QTest::newRow("relative without a folder") << QStringList{"python3", "app.py"} << "" << "";
-        QTest::newRow("not a runtime") << QStringList{"/usr/bin/editor", "file.txt"} << "/s" << "";
+        QTest::newRow("python -m") << QStringList{"python3", "-m", "http.server"} << "/srv"
+                                   << "";
+        QTest::newRow("python -mmodule") << QStringList{"python3", "-mhttp"} << "/srv"
+                                         << "";
+        QTest::newRow("python -c") << QStringList{"python3", "-c", "print(1)"} << "/srv"
+                                   << "";
+        QTest::newRow("python after --") << QStringList{"python3", "--", "-odd.py"} << "/s"
+                                         << "/s/-odd.py";
+        QTest::newRow("java -jar")
+            << QStringList{"java", "-Dx=1", "-jar", "../app.jar"} << "/opt/a/lib"
+            << "/opt/a/app.jar";
+        QTest::newRow("java main class") << QStringList{"java", "-cp", "x.jar", "Main"} << "/s"
+                                         << "";
+        QTest::newRow("javaw") << QStringList{"/usr/bin/javaw", "-jar", "/x.jar"} << ""
+                               << "/x.jar";
+        QTest::newRow("perl -e") << QStringList{"perl", "-e", "1"} << "/s"
+                                 << "";
+        QTest::newRow("perl script") << QStringList{"perl5.36", "-w", "/usr/bin/tool"} << ""
+                                     << "/usr/bin/tool";
+        QTest::newRow("node --require") << QStringList{"node", "-r", "x", "main.js"} << "/s"
+                                        << "/s/main.js";
+        QTest::newRow("wrapper script") << QStringList{"/bin/sh", "/usr/bin/app", "--x"} << ""
+                                        << "/usr/bin/app";
+        QTest::newRow("sh -c") << QStringList{"sh", "-c", "exec app"} << "/s"
+                               << "";
+        QTest::newRow("relative without a folder") << QStringList{"python3", "app.py"} << ""
+                                                   << "";
+        QTest::newRow("not a runtime") << QStringList{"/usr/bin/editor", "file.txt"} << "/s"
+                                       << "";
         QTest::newRow("python library name is no runtime")
-            << QStringList{"python3-config", "x"} << "/s" << "";
-        QTest::newRow("only the runtime") << QStringList{"python3"} << "/s" << "";
+            << QStringList{"python3-config", "x"} << "/s"
+            << "";
+        QTest::newRow("only the runtime") << QStringList{"python3"} << "/s"
+                                          << "";
     }
 
     void runtimePrograms()

@@ -42,8 +42,8 @@ private:
         return id;
     }
 
-    void addProcess(qint64 pid, const QString &exe, const QStringList &args = {},
-                    qint64 parent = 1, const QString &cwd = QString())
+    void addProcess(qint64 pid, const QString &exe, const QStringList &args = {}, qint64 parent = 1,
+                    const QString &cwd = QString())
     {
         FakePlatform::Process p;
         p.pid = pid;
@@ -63,7 +63,8 @@ private Q_SLOTS:
         writeEntry(QStringLiteral("startmenu.desktop"), "Name=Start\nExec=/opt/shell/startmenu\n");
         writeEntry(QStringLiteral("explorer.desktop"),
                    "Name=windows explorer\nExec=/opt/shell/explorer\n");
-        writeEntry(QStringLiteral("editor.desktop"), "Name=Text Editor\nExec=/opt/editor/editor %F\n");
+        writeEntry(QStringLiteral("editor.desktop"),
+                   "Name=Text Editor\nExec=/opt/editor/editor %F\n");
         writeEntry(QStringLiteral("viewer.desktop"),
                    "Name=Photo Viewer\nExec=python3 /opt/viewer/viewer.py %U\nIcon=viewer\n");
         writeEntry(QStringLiteral("blank.desktop"), "Name=\nExec=/opt/blank/blank\n");
@@ -94,17 +95,20 @@ private Q_SLOTS:
         QTest::addColumn<bool>("visible");
         QTest::addColumn<bool>("eligible");
 
-        QTest::newRow("plain window") << "notes.txt" << qint64(10) << WindowType::Normal << true << true;
+        QTest::newRow("plain window")
+            << "notes.txt" << qint64(10) << WindowType::Normal << true << true;
         QTest::newRow("dialog") << "Save as" << qint64(10) << WindowType::Dialog << true << true;
         QTest::newRow("utility") << "Palette" << qint64(10) << WindowType::Utility << true << true;
-        QTest::newRow("not visible") << "notes.txt" << qint64(10) << WindowType::Normal << false << false;
+        QTest::newRow("not visible")
+            << "notes.txt" << qint64(10) << WindowType::Normal << false << false;
         QTest::newRow("empty title") << "" << qint64(10) << WindowType::Normal << true << false;
         QTest::newRow("program manager, any case")
             << "program MANAGER" << qint64(10) << WindowType::Normal << true << false;
         QTest::newRow("start menu") << "Start" << qint64(11) << WindowType::Normal << true << false;
         QTest::newRow("start menu title, lower case explorer")
             << "start" << qint64(12) << WindowType::Normal << true << false;
-        QTest::newRow("cortana of explorer") << "CORTANA" << qint64(12) << WindowType::Normal << true << false;
+        QTest::newRow("cortana of explorer")
+            << "CORTANA" << qint64(12) << WindowType::Normal << true << false;
         QTest::newRow("a document called Start")
             << "Start" << qint64(10) << WindowType::Normal << true << true;
         QTest::newRow("the shell with another title")
@@ -113,7 +117,8 @@ private Q_SLOTS:
         QTest::newRow("dock") << "Panel" << qint64(10) << WindowType::Dock << true << false;
         QTest::newRow("menu") << "File" << qint64(10) << WindowType::Menu << true << false;
         QTest::newRow("tooltip") << "Hint" << qint64(10) << WindowType::Tooltip << true << false;
-        QTest::newRow("notification") << "Mail" << qint64(10) << WindowType::Notification << true << false;
+        QTest::newRow("notification")
+            << "Mail" << qint64(10) << WindowType::Notification << true << false;
         QTest::newRow("splash") << "Loading" << qint64(10) << WindowType::Splash << true << false;
     }
 
@@ -150,8 +155,8 @@ private Q_SLOTS:
         addWindow(0x100, QStringLiteral("bottom.txt"), 10);
         addWindow(0x101, QStringLiteral("middle.txt"), 10);
         addWindow(0x102, QString(), 10);                                 // untitled
-        addWindow(0x103, QStringLiteral("Varlo"), kOwnPid);               // ours
-        addWindow(0x104, QStringLiteral("Panel"), 10, WindowType::Dock);  // shell
+        addWindow(0x103, QStringLiteral("Varlo"), kOwnPid);              // ours
+        addWindow(0x104, QStringLiteral("Panel"), 10, WindowType::Dock); // shell
         addWindow(0x105, QStringLiteral("Desktop"), 10, WindowType::Desktop);
         m_fake->setActiveWindow(0x105);
         QCOMPARE(foregroundWindow(), WId(0x101));
@@ -209,31 +214,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
 
         const QString java = QStringLiteral("/usr/lib/jvm/java-17/bin/java");
-        QTest::newRow("plain program") << "/opt/editor/editor" << QStringList() << "" << ""
-                                       << QStringList() << "/opt/editor/editor";
+        QTest::newRow("plain program") << "/opt/editor/editor" << QStringList() << ""
+                                       << "" << QStringList() << "/opt/editor/editor";
         QTest::newRow("replaced by an upgrade")
-            << "/opt/editor/editor (deleted)" << QStringList() << "" << "" << QStringList()
-            << "/opt/editor/editor";
+            << "/opt/editor/editor (deleted)" << QStringList() << ""
+            << "" << QStringList() << "/opt/editor/editor";
         QTest::newRow("python script")
             << "/usr/bin/python3.11" << QStringList{"python3", "-u", "/opt/tool/tool.py", "-v"}
-            << "" << "" << QStringList() << "/opt/tool/tool.py";
+            << ""
+            << "" << QStringList() << "/opt/tool/tool.py";
         QTest::newRow("relative script")
             << "/usr/bin/perl" << QStringList{"perl", "-w", "../bin/run.pl"} << "/home/u/src"
             << "" << QStringList() << "/home/u/bin/run.pl";
         QTest::newRow("java archive")
-            << java << QStringList{"java", "-Xmx1g", "-cp", "lib", "-jar", "/opt/app/app.jar"}
-            << "" << "" << QStringList() << "/opt/app/app.jar";
+            << java << QStringList{"java", "-Xmx1g", "-cp", "lib", "-jar", "/opt/app/app.jar"} << ""
+            << "" << QStringList() << "/opt/app/app.jar";
         QTest::newRow("java class, native launcher")
             << java << QStringList{"java", "-cp", "/opt/app/lib", "org.example.Main"} << ""
             << "/opt/app/launcher" << QStringList() << "/opt/app/launcher";
         QTest::newRow("java class, wrapper script")
-            << java << QStringList{"java", "org.example.Main"} << "" << "/usr/bin/dash"
-            << QStringList{"/bin/sh", "/usr/bin/app"} << "/usr/bin/app";
+            << java << QStringList{"java", "org.example.Main"} << ""
+            << "/usr/bin/dash" << QStringList{"/bin/sh", "/usr/bin/app"} << "/usr/bin/app";
         QTest::newRow("java class from an interactive shell")
-            << java << QStringList{"java", "org.example.Main"} << "" << "/usr/bin/bash"
-            << QStringList{"bash"} << java;
-        QTest::newRow("python module") << "/usr/bin/python3" << QStringList{"python3", "-m", "tool"}
-                                       << "" << "" << QStringList() << "/usr/bin/python3";
+            << java << QStringList{"java", "org.example.Main"} << ""
+            << "/usr/bin/bash" << QStringList{"bash"} << java;
+        QTest::newRow("python module")
+            << "/usr/bin/python3" << QStringList{"python3", "-m", "tool"} << ""
+            << "" << QStringList() << "/usr/bin/python3";
     }
 
     void processPath()
@@ -288,21 +295,28 @@ private Q_SLOTS:
                                    << "Text Editor";
         QTest::newRow("no entry: file name") << "x" << WindowType::Normal << "/usr/bin/frobber"
                                              << "frobber";
-        QTest::newRow("no entry: .exe dropped") << "x" << WindowType::Normal
-                                                << "/opt/wine/Notepad.exe" << "Notepad";
+        QTest::newRow("no entry: .exe dropped")
+            << "x" << WindowType::Normal << "/opt/wine/Notepad.exe"
+            << "Notepad";
         QTest::newRow("no entry: upper-case .EXE kept")
-            << "x" << WindowType::Normal << "/opt/wine/NOTEPAD.EXE" << "NOTEPAD.EXE";
-        QTest::newRow("tool window by its title") << "Colours" << WindowType::Utility
-                                                  << "/opt/editor/editor" << "Colours";
-        QTest::newRow("toolbar by its title") << "Tools" << WindowType::Toolbar
-                                              << "/opt/editor/editor" << "Tools";
+            << "x" << WindowType::Normal << "/opt/wine/NOTEPAD.EXE"
+            << "NOTEPAD.EXE";
+        QTest::newRow("tool window by its title")
+            << "Colours" << WindowType::Utility << "/opt/editor/editor"
+            << "Colours";
+        QTest::newRow("toolbar by its title")
+            << "Tools" << WindowType::Toolbar << "/opt/editor/editor"
+            << "Tools";
         QTest::newRow("unknown program: title") << "Some Title" << WindowType::Normal << ""
                                                 << "Some Title";
         QTest::newRow("entry without a name is skipped")
-            << "Blank" << WindowType::Normal << "/opt/blank/blank" << "blank";
+            << "Blank" << WindowType::Normal << "/opt/blank/blank"
+            << "blank";
         QTest::newRow("title that is a drive path")
-            << "C:\\docs\\plan.txt" << WindowType::Normal << "" << "plan.txt";
-        QTest::newRow("X server window") << "Z:\\x" << WindowType::Normal << "/opt/XWin" << "x";
+            << "C:\\docs\\plan.txt" << WindowType::Normal << ""
+            << "plan.txt";
+        QTest::newRow("X server window") << "Z:\\x" << WindowType::Normal << "/opt/XWin"
+                                         << "x";
     }
 
     void names()

@@ -20,8 +20,8 @@ private:
     FakePlatform *m_fake = nullptr;
     bool m_dual = false;
 
-    void addWindow(const QRect &client, std::optional<QMargins> frame,
-                   std::optional<QMargins> gtk, bool maximized = false)
+    void addWindow(const QRect &client, std::optional<QMargins> frame, std::optional<QMargins> gtk,
+                   bool maximized = false)
     {
         FakePlatform::Window w;
         w.id = 0x100;
@@ -73,8 +73,8 @@ private Q_SLOTS:
         const QString chrome = QStringLiteral("size(398x275) raise move(100,50) raise");
         const QString plain = QStringLiteral("moveSize(100,50 398x275) raise");
 
-        QTest::newRow("frame, no invisible border") << false << ob << none << false << false << true
-                                                    << 10 << true << "" << chrome;
+        QTest::newRow("frame, no invisible border")
+            << false << ob << none << false << false << true << 10 << true << "" << chrome;
         QTest::newRow("16 x 8 invisible border")
             << false << std::optional<QMargins>() << std::optional<QMargins>(QMargins(8, 0, 8, 8))
             << false << false << true << 10 << true << ""
@@ -86,8 +86,8 @@ private Q_SLOTS:
             << false << ob << std::optional<QMargins>(QMargins(-5, 0, -5, 0)) << false << false
             << true << 10 << true << "Ignoring unusual chrome adjustment: -10$" << chrome;
         QTest::newRow("absurd frame counts as none")
-            << false << std::optional<QMargins>(QMargins(-1, 9000, 1, 1)) << none << false
-            << false << false << 10 << true << "Ignoring unusual frame extents"
+            << false << std::optional<QMargins>(QMargins(-1, 9000, 1, 1)) << none << false << false
+            << false << 10 << true << "Ignoring unusual frame extents"
             << "moveSize(100,50 400x300) raise";
         QTest::newRow("chrome off") << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8))
                                     << false << false << false << 10 << true << "" << plain;
@@ -102,8 +102,9 @@ private Q_SLOTS:
         QTest::newRow("maximise on one screen: no move")
             << false << ob << none << false << true << true << 10 << true << ""
             << "raise maximize";
-        QTest::newRow("maximised stays alone") << false << ob << none << true << true << true << 10
-                                               << true << "" << "";
+        QTest::newRow("maximised stays alone")
+            << false << ob << none << true << true << true << 10 << true << ""
+            << "";
 
         QTest::newRow("two screens: move first")
             << true << ob << none << false << false << true << 10 << true << ""
@@ -118,7 +119,8 @@ private Q_SLOTS:
             << true << ob << none << true << false << true << 10 << true << ""
             << "restore move(100,50) raise " + chrome;
         QTest::newRow("two screens: maximised stays alone")
-            << true << ob << none << true << true << true << 10 << true << "" << "";
+            << true << ob << none << true << true << true << 10 << true << ""
+            << "";
     }
 
     void apply()
@@ -182,8 +184,8 @@ private Q_SLOTS:
         QTest::addColumn<WId>("window");
         QTest::addColumn<QString>("log");
         QTest::addColumn<float>("factor");
-        QTest::newRow("no invisible border") << std::optional<QMargins>() << true << WId(0x100)
-                                             << "" << 1.0f;
+        QTest::newRow("no invisible border")
+            << std::optional<QMargins>() << true << WId(0x100) << "" << 1.0f;
         QTest::newRow("visible frame twice as wide")
             << std::optional<QMargins>(QMargins(-150, 0, -150, 0)) << true << WId(0x100) << ""
             << 0.5f;

@@ -77,7 +77,8 @@ private Q_SLOTS:
         QVERIFY(secondScreen().contains(cache->availableGeometry(1)));
         QCOMPARE(screenAt(QPoint(2500, 500)), 1);
         QCOMPARE(screenForRect(1900, 0, 2400, 300), 1);
-        run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("2500"), QStringLiteral("600")});
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QStringLiteral("2500"), QStringLiteral("600")});
         QTRY_COMPARE(screenAtCursor(), 1);
     }
 
@@ -95,7 +96,8 @@ private Q_SLOTS:
         QVERIFY(isEligibleWindow(term));
         QVERIFY(!isOwnWindow(term));
         QCOMPARE(windowTitle(term), QStringLiteral("varlo-term-a"));
-        const QString xterm = QFileInfo(QStandardPaths::findExecutable(QStringLiteral("xterm"))).canonicalFilePath();
+        const QString xterm =
+            QFileInfo(QStandardPaths::findExecutable(QStringLiteral("xterm"))).canonicalFilePath();
         QCOMPARE(windowProcessPath(term), xterm);
         const WindowInfo info = foregroundWindowInfo();
         QCOMPARE(info.hwnd, term);
@@ -131,10 +133,8 @@ private Q_SLOTS:
         const WId b = startXterm(&rawB, QStringLiteral("varlo-term-c"));
         std::unique_ptr<Client> clientB(rawB);
         QVERIFY(b);
-        run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(b), QStringLiteral("-f"),
-                                      QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("32a"),
-                                      QStringLiteral("-set"), QStringLiteral("_NET_WM_WINDOW_TYPE"),
-                                      QStringLiteral("_NET_WM_WINDOW_TYPE_DESKTOP")});
+        setXProperty(b, QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("32a"),
+                     QStringLiteral("_NET_WM_WINDOW_TYPE_DESKTOP"));
         activate(panel.winId());
         QTRY_COMPARE(activeWindow(), panel.winId());
         activate(b);
@@ -166,7 +166,8 @@ private Q_SLOTS:
     void visibleFrameOfAClientSideDecoratedWindow()
     {
         NEED_WM();
-        const QString testClient = qEnvironmentVariable("VARLO_BIN_DIR") + QStringLiteral("/varlo-testclient");
+        const QString testClient =
+            qEnvironmentVariable("VARLO_BIN_DIR") + QStringLiteral("/varlo-testclient");
         if (!QFileInfo(testClient).isExecutable())
             QSKIP("varlo-testclient is not built");
         Client client(testClient, {QStringLiteral("--title"), QStringLiteral("varlo-csd"),
@@ -185,7 +186,8 @@ private Q_SLOTS:
     {
         NEED_WM();
         Client *raw = nullptr;
-        const WId term = startXterm(&raw, QStringLiteral("varlo-term-e"), QStringLiteral("80x24+100+100"));
+        const WId term =
+            startXterm(&raw, QStringLiteral("varlo-term-e"), QStringLiteral("80x24+100+100"));
         std::unique_ptr<Client> client(raw);
         QVERIFY(term);
         applyWindowRect(QRect(secondScreen().x() + 50, 50, 600, 400), 1.0f, true, true, term);
@@ -208,7 +210,8 @@ private Q_SLOTS:
         QVERIFY(term);
         delete raw;
         QTRY_VERIFY(!findWindow(QStringLiteral("varlo-term-f"), 100));
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("is gone, nothing was placed")));
+        QTest::ignoreMessage(QtDebugMsg,
+                             QRegularExpression(QStringLiteral("is gone, nothing was placed")));
         applyWindowRect(QRect(100, 100, 400, 300), 1.0f, false, true, term);
         applyWindowRect(QRect(100, 100, 400, 300), 1.0f, true, true, term);
         QVERIFY(!isEligibleWindow(term));
@@ -236,17 +239,14 @@ private Q_SLOTS:
         DesktopAreaCache *cache = DesktopAreaCache::instance();
         const QRect before = cache->availableGeometry(1);
         Client *raw = nullptr;
-        const WId dock = startXterm(&raw, QStringLiteral("varlo-dock"), QStringLiteral("80x2+1920+0"));
+        const WId dock =
+            startXterm(&raw, QStringLiteral("varlo-dock"), QStringLiteral("80x2+1920+0"));
         std::unique_ptr<Client> client(raw);
         QVERIFY(dock);
-        run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(dock), QStringLiteral("-f"),
-                                      QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("32a"),
-                                      QStringLiteral("-set"), QStringLiteral("_NET_WM_WINDOW_TYPE"),
-                                      QStringLiteral("_NET_WM_WINDOW_TYPE_DOCK")});
-        run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(dock), QStringLiteral("-f"),
-                                      QStringLiteral("_NET_WM_STRUT_PARTIAL"), QStringLiteral("32c"),
-                                      QStringLiteral("-set"), QStringLiteral("_NET_WM_STRUT_PARTIAL"),
-                                      QStringLiteral("0, 0, 40, 0, 0, 0, 0, 0, 1920, 3199, 0, 0")});
+        setXProperty(dock, QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("32a"),
+                     QStringLiteral("_NET_WM_WINDOW_TYPE_DOCK"));
+        setXProperty(dock, QStringLiteral("_NET_WM_STRUT_PARTIAL"), QStringLiteral("32c"),
+                     QStringLiteral("0, 0, 40, 0, 0, 0, 0, 0, 1920, 3199, 0, 0"));
         QTRY_COMPARE(cache->availableGeometry(1).top(), 40);
         QCOMPARE(cache->availableGeometry(1).bottom(), before.bottom());
         QVERIFY(!isEligibleWindow(dock));
@@ -259,17 +259,21 @@ private Q_SLOTS:
     {
         DesktopAreaCache *cache = DesktopAreaCache::instance();
         const QString modes = run(QStringLiteral("xrandr"), {});
-        const QRegularExpressionMatch current = QRegularExpression(
-            QStringLiteral("DUMMY1 connected[^\\n]*\\n(?:\\s+\\S+[^\\n]*\\n)*?\\s+(\\S+)\\s+[0-9.]+\\*")).match(modes);
-        run(QStringLiteral("xrandr"), {QStringLiteral("--output"), QStringLiteral("DUMMY1"), QStringLiteral("--off")});
+        const QRegularExpressionMatch current =
+            QRegularExpression(
+                QStringLiteral(
+                    "DUMMY1 connected[^\\n]*\\n(?:\\s+\\S+[^\\n]*\\n)*?\\s+(\\S+)\\s+[0-9.]+\\*"))
+                .match(modes);
+        run(QStringLiteral("xrandr"),
+            {QStringLiteral("--output"), QStringLiteral("DUMMY1"), QStringLiteral("--off")});
         QTRY_COMPARE(cache->screenCount(), 1);
         QCOMPARE(cache->availableGeometry(1), QRect());
         QCOMPARE(screenAt(QPoint(2500, 500)), 0);
         QCOMPARE(screenForRect(2000, 0, 2400, 300), 0);
         if (current.hasMatch()) {
-            run(QStringLiteral("xrandr"), {QStringLiteral("--output"), QStringLiteral("DUMMY1"),
-                                           QStringLiteral("--mode"), current.captured(1),
-                                           QStringLiteral("--pos"), QStringLiteral("1920x0")});
+            run(QStringLiteral("xrandr"),
+                {QStringLiteral("--output"), QStringLiteral("DUMMY1"), QStringLiteral("--mode"),
+                 current.captured(1), QStringLiteral("--pos"), QStringLiteral("1920x0")});
             QTRY_COMPARE(cache->screenCount(), 2);
             QTRY_COMPARE(QGuiApplication::screens().at(1)->geometry(), secondScreen());
         }

@@ -29,9 +29,10 @@ inline WId findWindow(const QString &title, int timeoutMs = 10000)
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeoutMs) {
-        const QString out = run(QStringLiteral("xdotool"),
-                                {QStringLiteral("search"), QStringLiteral("--name"),
-                                 QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')});
+        const QString out =
+            run(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--name"),
+                 QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')});
         bool ok = false;
         const WId id = out.section(QLatin1Char('\n'), 0, 0).trimmed().toULongLong(&ok);
         if (ok && id)
@@ -44,8 +45,9 @@ inline WId findWindow(const QString &title, int timeoutMs = 10000)
 /** A cardinal list property, empty when unset. */
 inline QList<int> cardinals(WId window, const char *property)
 {
-    const QString out = run(QStringLiteral("xprop"),
-                            {QStringLiteral("-id"), QString::number(window), QLatin1String(property)});
+    const QString out =
+        run(QStringLiteral("xprop"),
+            {QStringLiteral("-id"), QString::number(window), QLatin1String(property)});
     QList<int> values;
     const qsizetype eq = out.indexOf(QLatin1Char('='));
     if (eq < 0)
@@ -55,15 +57,26 @@ inline QList<int> cardinals(WId window, const char *property)
     return values;
 }
 
+/** Sets a property as xprop -f NAME FORMAT -set NAME VALUE does. */
+inline void setXProperty(WId window, const QString &name, const QString &format,
+                         const QString &value)
+{
+    run(QStringLiteral("xprop"),
+        {QStringLiteral("-id"), QString::number(window), QStringLiteral("-f"), name, format,
+         QStringLiteral("-set"), name, value});
+}
+
 inline QString property(WId window, const char *name)
 {
-    return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QLatin1String(name)});
+    return run(QStringLiteral("xprop"),
+               {QStringLiteral("-id"), QString::number(window), QLatin1String(name)});
 }
 
 /** Client area in root coordinates, as xwininfo reports it. */
 inline QRect clientRect(WId window)
 {
-    const QString out = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    const QString out =
+        run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
     auto value = [&](const char *label) {
         const QRegularExpression re(QLatin1String(label) + QStringLiteral(":\\s+(-?\\d+)"));
         return re.match(out).captured(1).toInt();
@@ -85,14 +98,18 @@ inline QRect outerRect(WId window)
 inline bool isMaximized(WId window)
 {
     const QString state = property(window, "_NET_WM_STATE");
-    return state.contains(QLatin1String("_NET_WM_STATE_MAXIMIZED_VERT"))
-        && state.contains(QLatin1String("_NET_WM_STATE_MAXIMIZED_HORZ"));
+    return state.contains(QLatin1String("_NET_WM_STATE_MAXIMIZED_VERT")) &&
+           state.contains(QLatin1String("_NET_WM_STATE_MAXIMIZED_HORZ"));
 }
 
 inline WId activeWindow()
 {
-    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
-    return out.section(QLatin1Char('#'), 1).trimmed().section(QLatin1Char(','), 0, 0).toULongLong(nullptr, 16);
+    const QString out = run(QStringLiteral("xprop"),
+                            {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
+    return out.section(QLatin1Char('#'), 1)
+        .trimmed()
+        .section(QLatin1Char(','), 0, 0)
+        .toULongLong(nullptr, 16);
 }
 
 inline void activate(WId window)
@@ -126,7 +143,8 @@ private:
 };
 
 /** An xterm with a unique title; the window id once it is mapped. */
-inline WId startXterm(Client **client, const QString &title, const QString &geometry = QStringLiteral("80x24+100+100"))
+inline WId startXterm(Client **client, const QString &title,
+                      const QString &geometry = QStringLiteral("80x24+100+100"))
 {
     *client = new Client(QStringLiteral("xterm"),
                          {QStringLiteral("-title"), title, QStringLiteral("-geometry"), geometry});
