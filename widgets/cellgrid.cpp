@@ -29,6 +29,14 @@ bool usableSelection(const QRect &selection)
            selection.top() >= 0;
 }
 
+bool validDimensions(QSize dimensions)
+{
+    const int cols = dimensions.width();
+    const int rows = dimensions.height();
+    return cols > 0 && rows > 0 && cols <= CellGrid::maximumDimension &&
+           rows <= CellGrid::maximumDimension;
+}
+
 // Below this size a scaled border would swallow the cells; a cosmetic pen stays one pixel.
 constexpr int hairlineBelow = 150;
 
@@ -177,27 +185,21 @@ void CellGrid::setBorderEmptyCells(bool border)
 
 bool CellGrid::hasValidDimensions() const
 {
-    const int cols = d->dimensions.width();
-    const int rows = d->dimensions.height();
-    return cols > 0 && rows > 0 && cols <= maximumDimension && rows <= maximumDimension;
+    return validDimensions(d->dimensions);
 }
 
 QRectF CellGrid::cellRect(const QRect &r) const
 {
-    if (!hasValidDimensions())
-        return QRectF();
     return layoutRect(d->paintArea, d->marginMetrics, d->dimensions, r);
 }
 
 QRectF CellGrid::layoutRect(const QRect &a, const Util::MarginMetrics_t &m, QSize dimensions,
                             const QRect &r)
 {
-    const int columns = dimensions.width();
-    const int rowCount = dimensions.height();
-    if (columns <= 0 || rowCount <= 0 || columns > maximumDimension || rowCount > maximumDimension)
+    if (!validDimensions(dimensions))
         return QRectF();
-    const double cols = columns;
-    const double rows = rowCount;
+    const double cols = dimensions.width();
+    const double rows = dimensions.height();
 
     // Every cell gets the same fractional size: nothing is rounded, so a
     // multi-cell rectangle spans the gaps between its cells exactly.
