@@ -1,0 +1,245 @@
+#include "commonbehavior.h"
+
+#include "cellgrid.h"
+#include "desktopareacache.h"
+#include "dragframe.h"
+#include "panelhost.h"
+#include "placementgeometry.h"
+#include "platform.h"
+#include "settingsstore.h"
+#include "shortcutlistitem.h"
+#include "varlolog.h"
+#include "windowinfo.h"
+#include "windowmover.h"
+
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+CommonBehavior *g_instance = nullptr;
+}
+
+struct CommonBehavior::Private
+{
+    PanelHost *host = nullptr;
+    DesktopAreaCache *desktopAreaCache = nullptr;
+    QTimer *foregroundTimer = nullptr;
+    DragFrame *preview = nullptr;
+    int previewScreen = -1;
+    int cycleScreen = 0;
+    const ShortcutListItem *lastShortcut = nullptr;
+    int lastShortcutId = -1;
+    WId lastWindow = 0;
+    QSettings settings;
+    std::function<const ShortcutListItem *(int)> lookup;
+};
+
+Util::MarginMetrics_t CommonBehavior::previewMargins()
+{
+    return {4.0, 4.0, 3.0, 3.0, 3.0, 3.0};
+}
+
+CommonBehavior::CommonBehavior(PanelHost *host)
+    : QWidget(nullptr)
+    , d(std::make_unique<Private>())
+{
+    d->host = host;
+    d->desktopAreaCache = DesktopAreaCache::instance();
+
+    // The preview: one rounded, half-transparent blue rectangle with a white
+    // outline over the target area, never focused, letting every click through.
+    d->preview = new DragFrame(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    d->preview->setAttribute(Qt::WA_ShowWithoutActivating);
+    d->preview->setAttribute(Qt::WA_TranslucentBackground);
+    d->preview->setAttribute(Qt::WA_TransparentForMouseEvents);
+    d->preview->setWindowOpacity(0.5);
+    d->preview->setDraggable(false);
+    d->preview->setFollowMouse(false);
+    CellGrid *grid = d->preview->cellGrid();
+    grid->setDrawMode(CellGrid::DrawSelectionOnly);
+    grid->setBorderColor(QColor(255, 255, 255));
+    grid->setSelectedColor(QColor(98, 158, 255));
+    grid->setBorderEmptyCells(false);
+    grid->setFillEmptyCells(false);
+    grid->setBorderWidth(3.0);
+    grid->setRadius(8.0);
+
+    d->foregroundTimer = new QTimer(this);
+    d->foregroundTimer->setInterval(500);
+    connect(d->foregroundTimer, &QTimer::timeout, this, &CommonBehavior::setForegroundWindowData);
+    d->foregroundTimer->start();
+
+    g_instance = this;
+}
+
+CommonBehavior::~CommonBehavior()
+{
+    delete d->preview;
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+CommonBehavior *CommonBehavior::instance()
+{
+    return g_instance;
+}
+
+PanelHost *CommonBehavior::host() const
+{
+    return d->host;
+}
+
+DragFrame *CommonBehavior::preview() const
+{
+    return d->preview;
+}
+
+void CommonBehavior::setShortcutLookup(std::function<const ShortcutListItem *(int)> lookup)
+{
+    d->lookup = std::move(lookup);
+}
+
+int CommonBehavior::cycleScreen() const
+{
+    return d->cycleScreen;
+}
+
+void CommonBehavior::hidePreview()
+{
+    d->preview->hide();
+}
+
+void CommonBehavior::movePreview(int screen, QSize dim, QRect selection)
+{
+    if (!SettingsStore::readBool(d->settings, QStringLiteral("show_preview")))
+        return;
+    const QRect area = d->desktopAreaCache->availableGeometry(screen);
+    if (area.isEmpty()) {
+        // The screen went away while the request was on its way.
+        hidePreview();
+        return;
+    }
+    d->preview->show();
+    // Set only when the screen changes, or when its area did (a screen
+    // unplugged and another taking its index).
+    if (screen != d->previewScreen || d->preview->geometry() != area) {
+        d->preview->setGeometry(area);
+        d->previewScreen = screen;
+    }
+    const Util::MarginMetrics_t margins = SettingsStore::readBool(d->settings, QStringLiteral("margins/enabled"))
+                                              ? readMarginMetrics(d->settings)
+                                              : previewMargins();
+    d->preview->cellGrid()->setMarginMetrics(margins);
+    d->preview->setDimensions(dim);
+    d->preview->setSelection(selection);
+
+    QWidget *reference = nullptr;
+    if (d->host && d->host->panelsVisible())
+        reference = d->host->gridWindow(screen);
+    else if (d->host && d->host->settingsVisible())
+        reference = d->host->settingsWindow();
+    if (!reference || !reference->windowHandle())
+        return;
+    // Over the other programs' windows, under the panel the user drags on.
+    Platform::instance()->stackBelow(d->preview->winId(), reference->winId());
+}
+
+void CommonBehavior::moveWindow(int screen, QSize dim, QRect selection)
+{
+    hidePreview();
+    const QRect area = d->desktopAreaCache->availableGeometry(screen);
+    if (area.isEmpty()) {
+        vWarning() << "Placement ignored: screen" << screen << "is gone.";
+        return;
+    }
+    const PlacementDecision decision = decidePlacement(d->settings, area, dim, selection);
+    if (!decision.valid)
+        return;
+
+    float scale = 1.0f;
+    if (decision.adjustChrome) {
+        QWidget *panel = d->host ? d->host->gridWindow(screen) : nullptr;
+        if (panel)
+            scale = windowScaleFactor(panel->winId());
+        else
+            vDebug() << "Couldn't get scale from grid window:" << screen;
+    }
+    applyWindowRect(decision.rect, scale, decision.maximize, decision.adjustChrome, kForegroundWindow);
+}
+
+void CommonBehavior::setForegroundWindowData()
+{
+    const WindowInfo info = foregroundWindowInfo();
+    Q_EMIT foregroundWindowChanged(info.name, info.icon);
+}
+
+void CommonBehavior::forceUpdateCheck()
+{
+    updateCheck(true);
+}
+
+void CommonBehavior::setUpdateCheck(bool enabled)
+{
+    // The update checker arrives with the updater; until then there is nothing to switch.
+    Q_UNUSED(enabled)
+}
+
+void CommonBehavior::updateCheck(bool msg)
+{
+    Q_UNUSED(msg)
+}
+
+void CommonBehavior::updateCheck()
+{
+    updateCheck(false);
+}
+
+void CommonBehavior::shortcutActivated(int id)
+{
+    const ShortcutListItem *item = d->lookup ? d->lookup(id) : nullptr;
+    if (!item)
+        return;
+    const bool panels = d->host && d->host->panelsVisible();
+    const bool settings = d->host && d->host->settingsVisible();
+    // A non-global shortcut acts only while the panels are shown, and none
+    // while the settings are edited.
+    if (!panels && (!item->isGlobal() || settings))
+        return;
+    placeByShortcut(item);
+    if (!SettingsStore::readBool(d->settings, QStringLiteral("keep_open")) && d->host)
+        d->host->hideGrids(false);
+}
+
+void CommonBehavior::placeByShortcut(const ShortcutListItem *item)
+{
+    if (!item)
+        return;
+    const WId window = foregroundWindow();
+    // Compared by id as well: the model may have rebuilt its items since.
+    const bool cycling = SettingsStore::readBool(d->settings, QStringLiteral("cycle_screens"))
+                         && item == d->lastShortcut && item->id() == d->lastShortcutId
+                         && window == d->lastWindow;
+    if (cycling) {
+        const int count = qMax(1, d->desktopAreaCache->screenCount());
+        d->cycleScreen = (d->cycleScreen + 1) % count;
+    } else {
+        d->lastShortcut = item;
+        d->lastShortcutId = item->id();
+        d->lastWindow = window;
+        d->cycleScreen = screenAtCursor();
+        if (!SettingsStore::readBool(d->settings, QStringLiteral("follows_mouse")) && window) {
+            const QRect outer = WindowChrome::outerFrame(Platform::instance()->windowGeometry(window));
+            if (outer.isValid())
+                d->cycleScreen = screenForRect(outer.left(), outer.top(), outer.right() + 1, outer.bottom() + 1);
+        }
+    }
+    moveWindow(d->cycleScreen, item->gridSize(), item->selection());
+}
+
+void CommonBehavior::updaterDownloadFinished()
+{
+    if (!d->host)
+        return;
+    d->host->hideGrids(false);
+    d->host->hideSettings();
+}
