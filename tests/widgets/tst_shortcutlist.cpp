@@ -194,6 +194,8 @@ void TestShortcutList::separators()
     QCOMPARE(list.verticalScrollBar()->value(), scroll);
 
     const QImage image = list.viewport()->grab().toImage();
+    if (rows == 3)
+        image.save(QStringLiteral("shortcutlist.png"));
     const QColor line(100, 100, 100);
     const int step = ShortcutList::separatorStep();
     int lines = 0;
