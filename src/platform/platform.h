@@ -114,6 +114,7 @@ public:
 
     // --- Processes -------------------------------------------------------
 
+    /** This process. */
     virtual qint64 currentProcessId() const = 0;
     /** Whether the process can be looked at; false with lastErrorString() set. */
     virtual bool processExists(qint64 pid) = 0;

@@ -106,6 +106,34 @@ private Q_SLOTS:
         QVERIFY(!info.icon.isNull());
     }
 
+    void namesARuntimeAfterItsScript()
+    {
+        NEED_WM();
+        const QString wish = QStandardPaths::findExecutable(QStringLiteral("wish"));
+        if (wish.isEmpty())
+            QSKIP("wish (Tk) is not installed");
+        const QString script = m_dataHome.path() + QStringLiteral("/viewer.tcl");
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("wm title . varlo-tk-viewer\nwm geometry . 300x200+400+300\n");
+        file.close();
+        QFile entry(qEnvironmentVariable("XDG_DATA_HOME") +
+                    QStringLiteral("/applications/varlo-tk-viewer.desktop"));
+        QVERIFY(entry.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        entry.write("[Desktop Entry]\nType=Application\nName=Tk Viewer\nExec=wish " +
+                    script.toUtf8() + " %f\n");
+        entry.close();
+
+        Client client(wish, {script});
+        const WId window = findWindow(QStringLiteral("varlo-tk-viewer"));
+        QVERIFY(window);
+        activate(window);
+        QTRY_COMPARE(activeWindow(), window);
+        QCOMPARE(windowProcessPath(window), script);
+        // The index notices the new entry through its folder watch.
+        QTRY_COMPARE(foregroundWindowInfo().name, QStringLiteral("Tk Viewer"));
+    }
+
     void ownAndShellWindowsAreNeverChosen()
     {
         NEED_WM();
@@ -217,6 +245,10 @@ private Q_SLOTS:
         QVERIFY(!isEligibleWindow(term));
         QCOMPARE(windowProcessPath(term), QString());
         QCOMPARE(windowScaleFactor(term), 1.0f);
+        // Requests that race with the window's end.
+        Platform::instance()->moveResizeWindow(term, QPoint(10, 10), QSize(100, 100));
+        Platform::instance()->raiseWindow(term);
+        Platform::instance()->setWindowMaximized(term, true);
         QTest::qWait(200); // any X error would arrive now
     }
 
