@@ -1,26 +1,44 @@
 #include "fakeplatform.h"
 
-FakePlatform::FakePlatform() = default;
+#include <QHash>
+
+struct FakePlatform::Private
+{
+    QList<WId> stacking; // topmost first
+    QHash<WId, Window> windows;
+    QHash<qint64, Process> processes;
+    QStringList requests;
+    QString lastError;
+    WId active = 0;
+    qint64 currentPid = 1000;
+    int osMajorVersion = 10;
+    int enumerations = 0;
+    bool compositorAvailable = true;
+    bool compositingActive = false;
+};
+
+FakePlatform::FakePlatform() : d(std::make_unique<Private>()) {}
+
 FakePlatform::~FakePlatform() = default;
 
 WId FakePlatform::activeWindow()
 {
-    return m_active;
+    return d->active;
 }
 
 QList<WId> FakePlatform::windowsTopFirst()
 {
-    ++m_enumerations;
-    return m_stacking;
+    ++d->enumerations;
+    return d->stacking;
 }
 
 WindowFacts FakePlatform::windowFacts(WId id)
 {
     WindowFacts facts;
     facts.id = id;
-    const auto it = m_windows.constFind(id);
-    if (it == m_windows.constEnd()) {
-        m_lastError = QStringLiteral("BadWindow (invalid Window parameter)");
+    const auto it = d->windows.constFind(id);
+    if (it == d->windows.constEnd()) {
+        d->lastError = QStringLiteral("BadWindow (invalid Window parameter)");
         return facts;
     }
     facts.exists = true;
@@ -29,16 +47,16 @@ WindowFacts FakePlatform::windowFacts(WId id)
     facts.type = it->type;
     facts.pid = it->pid;
     if (facts.pid == -1)
-        m_lastError = QStringLiteral("no process is known for window 0x%1").arg(id, 0, 16);
+        d->lastError = QStringLiteral("no process is known for window 0x%1").arg(id, 0, 16);
     return facts;
 }
 
 WindowGeometry FakePlatform::windowGeometry(WId id)
 {
     WindowGeometry geometry;
-    const auto it = m_windows.constFind(id);
-    if (it == m_windows.constEnd()) {
-        m_lastError = QStringLiteral("BadWindow (invalid Window parameter)");
+    const auto it = d->windows.constFind(id);
+    if (it == d->windows.constEnd()) {
+        d->lastError = QStringLiteral("BadWindow (invalid Window parameter)");
         return geometry;
     }
     geometry.valid = true;
@@ -51,21 +69,21 @@ WindowGeometry FakePlatform::windowGeometry(WId id)
 
 bool FakePlatform::processExists(qint64 pid)
 {
-    if (m_processes.contains(pid))
+    if (d->processes.contains(pid))
         return true;
-    m_lastError = QStringLiteral("No such process");
+    d->lastError = QStringLiteral("No such process");
     return false;
 }
 
 QString FakePlatform::processExecutable(qint64 pid)
 {
-    const auto it = m_processes.constFind(pid);
-    if (it == m_processes.constEnd()) {
-        m_lastError = QStringLiteral("No such process");
+    const auto it = d->processes.constFind(pid);
+    if (it == d->processes.constEnd()) {
+        d->lastError = QStringLiteral("No such process");
         return QString();
     }
     if (!it->readable) {
-        m_lastError = QStringLiteral("Permission denied");
+        d->lastError = QStringLiteral("Permission denied");
         return QString();
     }
     return it->executable;
@@ -73,18 +91,18 @@ QString FakePlatform::processExecutable(qint64 pid)
 
 qint64 FakePlatform::parentProcessId(qint64 pid)
 {
-    const auto it = m_processes.constFind(pid);
-    return it == m_processes.constEnd() ? -1 : it->parent;
+    const auto it = d->processes.constFind(pid);
+    return it == d->processes.constEnd() ? -1 : it->parent;
 }
 
 QStringList FakePlatform::processArguments(qint64 pid)
 {
-    return m_processes.value(pid).arguments;
+    return d->processes.value(pid).arguments;
 }
 
 QString FakePlatform::processWorkingDirectory(qint64 pid)
 {
-    return m_processes.value(pid).workingDirectory;
+    return d->processes.value(pid).workingDirectory;
 }
 
 void FakePlatform::moveResizeWindow(WId id, std::optional<QPoint> framePosition,
@@ -103,10 +121,10 @@ void FakePlatform::moveResizeWindow(WId id, std::optional<QPoint> framePosition,
         text = QStringLiteral("size(%1x%2)").arg(clientSize->width()).arg(clientSize->height());
     else
         return;
-    m_requests.append(text);
+    d->requests.append(text);
 
-    auto it = m_windows.find(id);
-    if (it == m_windows.end())
+    auto it = d->windows.find(id);
+    if (it == d->windows.end())
         return;
     const QMargins frame = it->frameExtents.value_or(QMargins());
     if (framePosition)
@@ -117,46 +135,116 @@ void FakePlatform::moveResizeWindow(WId id, std::optional<QPoint> framePosition,
 
 void FakePlatform::raiseWindow(WId id)
 {
-    m_requests.append(QStringLiteral("raise"));
-    if (m_stacking.removeOne(id))
-        m_stacking.prepend(id);
+    d->requests.append(QStringLiteral("raise"));
+    if (d->stacking.removeOne(id))
+        d->stacking.prepend(id);
 }
 
 void FakePlatform::setWindowMaximized(WId id, bool maximized)
 {
-    m_requests.append(maximized ? QStringLiteral("maximize") : QStringLiteral("restore"));
+    d->requests.append(maximized ? QStringLiteral("maximize") : QStringLiteral("restore"));
     if (Window *w = window(id))
         w->maximized = maximized;
 }
 
 bool FakePlatform::setBlurBehind(WId, bool enable, const QRect &region)
 {
-    m_requests.append(enable ? QStringLiteral("blur(on %1,%2 %3x%4)")
-                                   .arg(region.x())
-                                   .arg(region.y())
-                                   .arg(region.width())
-                                   .arg(region.height())
-                             : QStringLiteral("blur(off)"));
+    d->requests.append(enable ? QStringLiteral("blur(on %1,%2 %3x%4)")
+                                    .arg(region.x())
+                                    .arg(region.y())
+                                    .arg(region.width())
+                                    .arg(region.height())
+                              : QStringLiteral("blur(off)"));
     return true;
 }
 
 void FakePlatform::addWindow(const Window &window)
 {
-    m_windows.insert(window.id, window);
-    m_stacking.removeOne(window.id);
-    m_stacking.prepend(window.id);
+    d->windows.insert(window.id, window);
+    d->stacking.removeOne(window.id);
+    d->stacking.prepend(window.id);
 }
 
 void FakePlatform::removeWindow(WId id)
 {
-    m_windows.remove(id);
-    m_stacking.removeOne(id);
-    if (m_active == id)
-        m_active = 0;
+    d->windows.remove(id);
+    d->stacking.removeOne(id);
+    if (d->active == id)
+        d->active = 0;
 }
 
 FakePlatform::Window *FakePlatform::window(WId id)
 {
-    auto it = m_windows.find(id);
-    return it == m_windows.end() ? nullptr : &*it;
+    auto it = d->windows.find(id);
+    return it == d->windows.end() ? nullptr : &*it;
+}
+
+int FakePlatform::osMajorVersion() const
+{
+    return d->osMajorVersion;
+}
+
+QString FakePlatform::lastErrorString() const
+{
+    return d->lastError;
+}
+
+qint64 FakePlatform::currentProcessId() const
+{
+    return d->currentPid;
+}
+
+bool FakePlatform::compositorAvailable()
+{
+    return d->compositorAvailable;
+}
+
+bool FakePlatform::compositingActive()
+{
+    return d->compositingActive;
+}
+
+void FakePlatform::setActiveWindow(WId window)
+{
+    d->active = window;
+}
+
+void FakePlatform::addProcess(const Process &process)
+{
+    d->processes.insert(process.pid, process);
+}
+
+void FakePlatform::setCurrentProcessId(qint64 pid)
+{
+    d->currentPid = pid;
+}
+
+void FakePlatform::setOsMajorVersion(int version)
+{
+    d->osMajorVersion = version;
+}
+
+void FakePlatform::setCompositorAvailable(bool available)
+{
+    d->compositorAvailable = available;
+}
+
+void FakePlatform::setCompositingActive(bool active)
+{
+    d->compositingActive = active;
+}
+
+QString FakePlatform::requests() const
+{
+    return d->requests.join(QLatin1Char(' '));
+}
+
+void FakePlatform::clearRequests()
+{
+    d->requests.clear();
+}
+
+int FakePlatform::enumerations() const
+{
+    return d->enumerations;
 }

@@ -2,7 +2,7 @@
 
 #include "platform.h"
 
-#include <QHash>
+#include <memory>
 
 // The in-memory desktop of the unit tests. Tests script its windows and
 // processes directly and read back the requests it was sent, in order.
@@ -37,8 +37,8 @@ public:
     ~FakePlatform() override;
 
     QString backendName() const override { return QStringLiteral("fake"); }
-    int osMajorVersion() const override { return m_osMajorVersion; }
-    QString lastErrorString() const override { return m_lastError; }
+    int osMajorVersion() const override;
+    QString lastErrorString() const override;
 
     WId activeWindow() override;
     QList<WId> windowsTopFirst() override;
@@ -46,7 +46,7 @@ public:
     using Platform::windowFacts;
     WindowGeometry windowGeometry(WId window) override;
 
-    qint64 currentProcessId() const override { return m_currentPid; }
+    qint64 currentProcessId() const override;
     bool processExists(qint64 pid) override;
     QString processExecutable(qint64 pid) override;
     qint64 parentProcessId(qint64 pid) override;
@@ -58,8 +58,8 @@ public:
     void raiseWindow(WId window) override;
     void setWindowMaximized(WId window, bool maximized) override;
 
-    bool compositorAvailable() override { return m_compositorAvailable; }
-    bool compositingActive() override { return m_compositingActive; }
+    bool compositorAvailable() override;
+    bool compositingActive() override;
     bool setBlurBehind(WId ownWindow, bool enable, const QRect &region) override;
 
     // --- Scripting ----------------------------------------------------------
@@ -69,33 +69,24 @@ public:
     void removeWindow(WId window);
     /** The scripted window, nullptr when there is none. */
     Window *window(WId id);
-    void setActiveWindow(WId window) { m_active = window; }
-    void addProcess(const Process &process) { m_processes.insert(process.pid, process); }
-    void setCurrentProcessId(qint64 pid) { m_currentPid = pid; }
-    void setOsMajorVersion(int version) { m_osMajorVersion = version; }
-    void setCompositorAvailable(bool available) { m_compositorAvailable = available; }
-    void setCompositingActive(bool active) { m_compositingActive = active; }
+    void setActiveWindow(WId window);
+    void addProcess(const Process &process);
+    void setCurrentProcessId(qint64 pid);
+    void setOsMajorVersion(int version);
+    void setCompositorAvailable(bool available);
+    void setCompositingActive(bool active);
 
     /**
      * The requests so far, one word each, separated by spaces:
      * "move(X,Y)", "size(WxH)", "moveSize(X,Y WxH)", "raise", "maximize", "restore",
      * "blur(on X,Y WxH)" / "blur(off)".
      */
-    QString requests() const { return m_requests.join(QLatin1Char(' ')); }
-    void clearRequests() { m_requests.clear(); }
+    QString requests() const;
+    void clearRequests();
     /** How often the stacking list was asked for. */
-    int enumerations() const { return m_enumerations; }
+    int enumerations() const;
 
 private:
-    QList<WId> m_stacking; // topmost first
-    QHash<WId, Window> m_windows;
-    QHash<qint64, Process> m_processes;
-    QStringList m_requests;
-    QString m_lastError;
-    WId m_active = 0;
-    qint64 m_currentPid = 1000;
-    int m_osMajorVersion = 10;
-    int m_enumerations = 0;
-    bool m_compositorAvailable = true;
-    bool m_compositingActive = false;
+    struct Private;
+    std::unique_ptr<Private> d;
 };
