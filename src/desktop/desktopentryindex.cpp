@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace {
 
 // Real entries are a few kilobytes; anything far larger is not one.
@@ -235,6 +237,9 @@ struct DesktopEntryIndex::Private
     QHash<QString, int> byPath;     // real path of the program -> entry
     QHash<QString, int> byFileName; // program file name or desktop id without suffix -> entry
     QString localeName = localeFromEnvironment();
+    // Parents watched only to see a missing applications folder appear; their
+    // other changes (any program's files under ~/.local/share) do not matter.
+    QHash<QString, QStringList> missingByParent;
     bool dirty = true;
     int builds = 0;
 };
@@ -250,7 +255,12 @@ DesktopEntryIndex::DesktopEntryIndex(const QStringList &directories, QObject *pa
 {
     d->directories = directories;
     // Package managers write many files at once; the next lookup reads them all.
-    connect(&d->watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+    connect(&d->watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString &path) {
+        const auto missing = d->missingByParent.constFind(path);
+        if (missing != d->missingByParent.constEnd() &&
+            std::none_of(missing->cbegin(), missing->cend(),
+                         [](const QString &dir) { return QFileInfo(dir).isDir(); }))
+            return;
         if (!d->dirty) {
             d->dirty = true;
             Q_EMIT changed();
@@ -289,13 +299,17 @@ void DesktopEntryIndex::rebuild()
 
     QSet<QString> seenIds;
     QStringList watch;
+    d->missingByParent.clear();
     for (const QString &directory : d->directories) {
-        // A folder that does not exist yet is noticed through its parent.
-        const QString parent = QFileInfo(directory).absolutePath();
-        if (QFileInfo(parent).isDir())
-            watch.append(parent);
-        if (!QFileInfo(directory).isDir())
+        if (!QFileInfo(directory).isDir()) {
+            // A folder that does not exist yet is noticed through its parent.
+            const QString parent = QFileInfo(directory).absolutePath();
+            if (QFileInfo(parent).isDir()) {
+                watch.append(parent);
+                d->missingByParent[parent].append(directory);
+            }
             continue;
+        }
         watch.append(directory);
         const QDir base(directory);
         QDirIterator it(directory, QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,

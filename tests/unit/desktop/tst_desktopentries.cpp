@@ -194,6 +194,23 @@ private Q_SLOTS:
         QTRY_COMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("(none)"));
     }
 
+    void folderThatAppearsLater()
+    {
+        const QString parent = m_root.path() + QStringLiteral("/later");
+        QVERIFY(QDir().mkpath(parent));
+        DesktopEntryIndex index({parent + QStringLiteral("/applications")});
+        QCOMPARE(index.entryCount(), 0);
+        // Other programs' files beside the folder change nothing.
+        write(parent + "/recently-used.xbel", "<xbel/>");
+        QTest::qWait(200);
+        QCOMPARE(index.entryCount(), 0);
+        QCOMPARE(index.buildCount(), 1);
+
+        write(parent + "/applications/new.desktop",
+              "[Desktop Entry]\nType=Application\nName=New\nExec=/opt/new/new\n");
+        QTRY_COMPARE(nameOf(index, "/opt/new/new"), QStringLiteral("New"));
+    }
+
     void fileVersionInfo()
     {
         DesktopEntryIndex::instance()->setLocaleName(QStringLiteral("de_DE"));
