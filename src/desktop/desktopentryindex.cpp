@@ -261,11 +261,18 @@ DesktopEntryIndex::DesktopEntryIndex(const QStringList &directories, QObject *pa
             std::none_of(missing->cbegin(), missing->cend(),
                          [](const QString &dir) { return QFileInfo(dir).isDir(); }))
             return;
-        if (!d->dirty) {
-            d->dirty = true;
-            Q_EMIT changed();
-        }
+        markChanged();
     });
+    // A folder hears of files that come and go; an entry edited in place only tells itself.
+    connect(&d->watcher, &QFileSystemWatcher::fileChanged, this, &DesktopEntryIndex::markChanged);
+}
+
+void DesktopEntryIndex::markChanged()
+{
+    if (!d->dirty) {
+        d->dirty = true;
+        Q_EMIT changed();
+    }
 }
 
 DesktopEntryIndex::~DesktopEntryIndex() = default;
@@ -296,6 +303,8 @@ void DesktopEntryIndex::rebuild()
     d->byFileName.clear();
     if (!d->watcher.directories().isEmpty())
         d->watcher.removePaths(d->watcher.directories());
+    if (!d->watcher.files().isEmpty())
+        d->watcher.removePaths(d->watcher.files());
 
     QSet<QString> seenIds;
     QStringList watch;
@@ -323,6 +332,7 @@ void DesktopEntryIndex::rebuild()
             }
             if (!path.endsWith(QLatin1String(".desktop")))
                 continue;
+            watch.append(path);
             const QString id =
                 base.relativeFilePath(path).replace(QLatin1Char('/'), QLatin1Char('-'));
             if (seenIds.contains(id))

@@ -63,6 +63,7 @@ Q_SIGNALS:
 
 private:
     void rebuild();
+    void markChanged();
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -190,6 +190,15 @@ private Q_SLOTS:
         write(home() + "/vendor/late.desktop",
               "[Desktop Entry]\nType=Application\nName=Late\nExec=/opt/late/late\n");
         QTRY_COMPARE(nameOf(index, "/opt/late/late"), QStringLiteral("Late"));
+        // Edited in place, as an editor or cp does.
+        {
+            QFile file(home() + "/fresh.desktop");
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const QByteArray text = file.readAll().replace("Name=Fresh", "Name=Fresher");
+            file.seek(0);
+            file.write(text);
+        }
+        QTRY_COMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("Fresher"));
         QFile::remove(home() + "/fresh.desktop");
         QTRY_COMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("(none)"));
     }
