@@ -195,6 +195,7 @@ int main(int argc, char **argv)
             while (platform->windowsTopFirst().indexOf(term) < 195 && wait.elapsed() < 10000)
                 app.processEvents(QEventLoop::AllEvents, 50);
             activate(d);
+            std::printf("    (active: %s)\n", platform->activeWindow() == d ? "the desktop window" : "another window");
             std::printf("    (the xterm is window %d from the top)\n",
                         int(platform->windowsTopFirst().indexOf(term)) + 1);
             std::printf("foregroundWindowInfo() median, a desktop window in front (walks %d "
@@ -202,6 +203,7 @@ int main(int argc, char **argv)
                         int(platform->windowsTopFirst().size()), timeForegroundInfo(201));
         }
     }
+    std::printf("    (desktop entries read %d times)\n", DesktopEntryIndex::instance()->buildCount());
     windows.clear();
 
     Watcher watcher(term);

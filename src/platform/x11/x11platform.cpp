@@ -236,7 +236,7 @@ QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
     struct Cookies
     {
         xcb_get_window_attributes_cookie_t attributes;
-        xcb_get_property_cookie_t netName, name, type, state, pid;
+        xcb_get_property_cookie_t netName, type, state;
         xcb_res_query_client_ids_cookie_t client;
     };
     QList<WindowFacts> result(windows.size());
@@ -244,17 +244,16 @@ QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
         return result;
 
     // All requests go out before the first reply is read: one round trip for
-    // the whole list instead of seven per window.
+    // the whole list instead of several per window. What most windows need
+    // goes first; the old-style name and the claimed pid only where missing.
     std::vector<Cookies> cookies(size_t(windows.size()));
     for (int i = 0; i < windows.size(); ++i) {
         const xcb_window_t w = xcb_window_t(windows.at(i));
         Cookies &c = cookies[size_t(i)];
         c.attributes = xcb_get_window_attributes(d->connection, w);
         c.netName = xcb_ewmh_get_wm_name(&d->ewmh, w);
-        c.name = xcb_icccm_get_wm_name(d->connection, w);
         c.type = xcb_ewmh_get_wm_window_type(&d->ewmh, w);
         c.state = xcb_ewmh_get_wm_state(&d->ewmh, w);
-        c.pid = xcb_ewmh_get_wm_pid(&d->ewmh, w);
         if (d->hasRes) {
             xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
             c.client = xcb_res_query_client_ids(d->connection, 1, &spec);
@@ -279,22 +278,10 @@ QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
         if (xcb_ewmh_get_wm_name_reply(&d->ewmh, c.netName, &netName, &error)) {
             f.title = QString::fromUtf8(netName.strings, int(netName.strings_len));
             xcb_ewmh_get_utf8_strings_reply_wipe(&netName);
+            while (f.title.endsWith(QChar(0)))
+                f.title.chop(1);
         }
         d->noteError(error);
-
-        xcb_icccm_get_text_property_reply_t name;
-        error = nullptr;
-        if (xcb_icccm_get_wm_name_reply(d->connection, c.name, &name, &error)) {
-            if (f.title.isEmpty()) {
-                const QByteArray bytes(name.name, int(name.name_len));
-                f.title = name.encoding == d->ewmh.UTF8_STRING ? QString::fromUtf8(bytes)
-                                                               : QString::fromLatin1(bytes);
-            }
-            xcb_icccm_get_text_property_reply_wipe(&name);
-        }
-        d->noteError(error);
-        while (f.title.endsWith(QChar(0)))
-            f.title.chop(1);
 
         xcb_ewmh_get_atoms_reply_t atoms;
         error = nullptr;
@@ -341,11 +328,6 @@ QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
         d->noteError(error);
         f.visible = f.exists && (viewable || hidden);
 
-        uint32_t netPid = 0;
-        error = nullptr;
-        const bool haveNetPid = xcb_ewmh_get_wm_pid_reply(&d->ewmh, c.pid, &netPid, &error);
-        d->noteError(error);
-
         qint64 pid = -1;
         if (d->hasRes) {
             error = nullptr;
@@ -363,19 +345,56 @@ QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
                 }
             }
         }
-        // The server knows local clients' pids for certain; _NET_WM_PID is what
-        // the client claims, and the only answer for remote ones.
-        if (pid <= 0 && haveNetPid && netPid > 0)
-            pid = netPid;
         if (pid <= 0 && d->isOwn(w))
             pid = ::getpid();
-        if (pid <= 0) {
-            pid = -1;
-            if (f.exists)
-                d->lastError =
-                    QStringLiteral("the X server knows no process for window 0x%1").arg(w, 0, 16);
+        f.pid = pid > 0 ? pid : -1;
+    }
+
+    struct Second
+    {
+        int index;
+        bool name, pid;
+        xcb_get_property_cookie_t nameCookie, pidCookie;
+    };
+    std::vector<Second> second;
+    for (int i = 0; i < result.size(); ++i) {
+        const WindowFacts &f = result.at(i);
+        if (!f.exists || (!f.title.isEmpty() && f.pid != -1))
+            continue;
+        Second s{i, f.title.isEmpty(), f.pid == -1, {}, {}};
+        if (s.name)
+            s.nameCookie = xcb_icccm_get_wm_name(d->connection, xcb_window_t(f.id));
+        if (s.pid)
+            s.pidCookie = xcb_ewmh_get_wm_pid(&d->ewmh, xcb_window_t(f.id));
+        second.push_back(s);
+    }
+    for (const Second &s : second) {
+        WindowFacts &f = result[s.index];
+        xcb_generic_error_t *error = nullptr;
+        if (s.name) {
+            xcb_icccm_get_text_property_reply_t name;
+            if (xcb_icccm_get_wm_name_reply(d->connection, s.nameCookie, &name, &error)) {
+                const QByteArray bytes(name.name, int(name.name_len));
+                f.title = name.encoding == d->ewmh.UTF8_STRING ? QString::fromUtf8(bytes)
+                                                               : QString::fromLatin1(bytes);
+                xcb_icccm_get_text_property_reply_wipe(&name);
+                while (f.title.endsWith(QChar(0)))
+                    f.title.chop(1);
+            }
+            d->noteError(error);
         }
-        f.pid = pid;
+        if (s.pid) {
+            // What the client claims: the only answer for remote clients, whose
+            // pids the server does not know.
+            uint32_t netPid = 0;
+            error = nullptr;
+            if (xcb_ewmh_get_wm_pid_reply(&d->ewmh, s.pidCookie, &netPid, &error) && netPid > 0)
+                f.pid = netPid;
+            d->noteError(error);
+            if (f.pid == -1)
+                d->lastError = QStringLiteral("the X server knows no process for window 0x%1")
+                                   .arg(f.id, 0, 16);
+        }
     }
     return result;
 }
