@@ -106,6 +106,33 @@ private Q_SLOTS:
         QVERIFY(!info.icon.isNull());
     }
 
+    void minimisedAndToolWindows()
+    {
+        NEED_WM();
+        Client *raw = nullptr;
+        const WId term = startXterm(&raw, QStringLiteral("varlo-term-min"));
+        std::unique_ptr<Client> client(raw);
+        QVERIFY(term);
+        // Iconified windows are unmapped, yet still count as there.
+        run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), QString::number(term)});
+        QTRY_VERIFY(X11Tools::property(term, "_NET_WM_STATE").contains(QLatin1String("HIDDEN")));
+        QVERIFY(isEligibleWindow(term));
+
+        const QString testClient =
+            qEnvironmentVariable("VARLO_BIN_DIR") + QStringLiteral("/varlo-testclient");
+        if (!QFileInfo(testClient).isExecutable())
+            QSKIP("varlo-testclient is not built");
+        Client tool(testClient, {QStringLiteral("--title"), QStringLiteral("varlo-palette"),
+                                 QStringLiteral("--type"), QStringLiteral("utility")});
+        const WId palette = findWindow(QStringLiteral("varlo-palette"));
+        QVERIFY(palette);
+        WindowInfo info;
+        info.hwnd = palette;
+        info.path = windowProcessPath(palette);
+        QCOMPARE(info.path, QFileInfo(testClient).canonicalFilePath());
+        QCOMPARE(applicationName(info), QStringLiteral("varlo-palette"));
+    }
+
     void namesARuntimeAfterItsScript()
     {
         NEED_WM();
