@@ -85,9 +85,8 @@ private Q_SLOTS:
     void identifiesTheForegroundWindow()
     {
         NEED_WM();
-        Client *raw = nullptr;
-        const WId term = startXterm(&raw, QStringLiteral("varlo-term-a"));
-        std::unique_ptr<Client> client(raw);
+        Xterm xterm = startXterm(QStringLiteral("varlo-term-a"));
+        const WId term = xterm.window;
         QVERIFY(term);
         activate(term);
         QTRY_COMPARE(activeWindow(), term);
@@ -96,12 +95,12 @@ private Q_SLOTS:
         QVERIFY(isEligibleWindow(term));
         QVERIFY(!isOwnWindow(term));
         QCOMPARE(windowTitle(term), QStringLiteral("varlo-term-a"));
-        const QString xterm =
+        const QString program =
             QFileInfo(QStandardPaths::findExecutable(QStringLiteral("xterm"))).canonicalFilePath();
-        QCOMPARE(windowProcessPath(term), xterm);
+        QCOMPARE(windowProcessPath(term), program);
         const WindowInfo info = foregroundWindowInfo();
         QCOMPARE(info.hwnd, term);
-        QCOMPARE(info.path, xterm);
+        QCOMPARE(info.path, program);
         QCOMPARE(info.name, QStringLiteral("Test Terminal"));
         QVERIFY(!info.icon.isNull());
     }
@@ -109,9 +108,8 @@ private Q_SLOTS:
     void minimisedAndToolWindows()
     {
         NEED_WM();
-        Client *raw = nullptr;
-        const WId term = startXterm(&raw, QStringLiteral("varlo-term-min"));
-        std::unique_ptr<Client> client(raw);
+        Xterm xterm = startXterm(QStringLiteral("varlo-term-min"));
+        const WId term = xterm.window;
         QVERIFY(term);
         // Iconified windows are unmapped, yet still count as there.
         run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), QString::number(term)});
@@ -164,9 +162,8 @@ private Q_SLOTS:
     void ownAndShellWindowsAreNeverChosen()
     {
         NEED_WM();
-        Client *rawA = nullptr, *rawB = nullptr;
-        const WId a = startXterm(&rawA, QStringLiteral("varlo-term-b"));
-        std::unique_ptr<Client> clientA(rawA);
+        const Xterm xtermA = startXterm(QStringLiteral("varlo-term-b"));
+        const WId a = xtermA.window;
         QVERIFY(a);
         activate(a);
         QTRY_COMPARE(activeWindow(), a);
@@ -185,8 +182,8 @@ private Q_SLOTS:
 
         // A desktop window in front, above everything: the topmost eligible
         // window that is not ours is chosen.
-        const WId b = startXterm(&rawB, QStringLiteral("varlo-term-c"));
-        std::unique_ptr<Client> clientB(rawB);
+        const Xterm xtermB = startXterm(QStringLiteral("varlo-term-c"));
+        const WId b = xtermB.window;
         QVERIFY(b);
         setXProperty(b, QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("32a"),
                      QStringLiteral("_NET_WM_WINDOW_TYPE_DESKTOP"));
@@ -201,9 +198,8 @@ private Q_SLOTS:
     void placesAnXtermOnTheSecondScreen()
     {
         NEED_WM();
-        Client *raw = nullptr;
-        const WId term = startXterm(&raw, QStringLiteral("varlo-term-d"));
-        std::unique_ptr<Client> client(raw);
+        Xterm xterm = startXterm(QStringLiteral("varlo-term-d"));
+        const WId term = xterm.window;
         QVERIFY(term);
         const QSize size = cellAligned(term, QSize(700, 500));
         const QRect target(QPoint(secondScreen().x() + 100, 60), size);
@@ -240,10 +236,8 @@ private Q_SLOTS:
     void maximisesOnTheTargetScreen()
     {
         NEED_WM();
-        Client *raw = nullptr;
-        const WId term =
-            startXterm(&raw, QStringLiteral("varlo-term-e"), QStringLiteral("80x24+100+100"));
-        std::unique_ptr<Client> client(raw);
+        Xterm xterm = startXterm(QStringLiteral("varlo-term-e"), QStringLiteral("80x24+100+100"));
+        const WId term = xterm.window;
         QVERIFY(term);
         applyWindowRect(QRect(secondScreen().x() + 50, 50, 600, 400), 1.0f, true, true, term);
         QTRY_VERIFY(isMaximized(term));
@@ -260,10 +254,10 @@ private Q_SLOTS:
 
     void vanishedWindowIsLeftAlone()
     {
-        Client *raw = nullptr;
-        const WId term = startXterm(&raw, QStringLiteral("varlo-term-f"));
+        Xterm xterm = startXterm(QStringLiteral("varlo-term-f"));
+        const WId term = xterm.window;
         QVERIFY(term);
-        delete raw;
+        xterm.client.reset();
         QTRY_VERIFY(!findWindow(QStringLiteral("varlo-term-f"), 100));
         QTest::ignoreMessage(QtDebugMsg,
                              QRegularExpression(QStringLiteral("is gone, nothing was placed")));
@@ -283,9 +277,8 @@ private Q_SLOTS:
     {
         if (!m_noWm)
             QSKIP("runs on a server without a window manager");
-        Client *raw = nullptr;
-        const WId term = startXterm(&raw, QStringLiteral("varlo-term-g"));
-        std::unique_ptr<Client> client(raw);
+        Xterm xterm = startXterm(QStringLiteral("varlo-term-g"));
+        const WId term = xterm.window;
         QVERIFY(term);
         const QRect target(secondScreen().x() + 10, 20, 500, 300);
         applyWindowRect(target, 1.0f, false, true, term);
@@ -297,10 +290,8 @@ private Q_SLOTS:
         NEED_WM();
         DesktopAreaCache *cache = DesktopAreaCache::instance();
         const QRect before = cache->availableGeometry(1);
-        Client *raw = nullptr;
-        const WId dock =
-            startXterm(&raw, QStringLiteral("varlo-dock"), QStringLiteral("80x2+1920+0"));
-        std::unique_ptr<Client> client(raw);
+        Xterm xterm = startXterm(QStringLiteral("varlo-dock"), QStringLiteral("80x2+1920+0"));
+        const WId dock = xterm.window;
         QVERIFY(dock);
         setXProperty(dock, QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("32a"),
                      QStringLiteral("_NET_WM_WINDOW_TYPE_DOCK"));
@@ -309,7 +300,7 @@ private Q_SLOTS:
         QTRY_COMPARE(cache->availableGeometry(1).top(), 40);
         QCOMPARE(cache->availableGeometry(1).bottom(), before.bottom());
         QVERIFY(!isEligibleWindow(dock));
-        client.reset();
+        xterm.client.reset();
         QTRY_COMPARE(cache->availableGeometry(1), before);
     }
 

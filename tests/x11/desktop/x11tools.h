@@ -12,6 +12,8 @@
 #include <QTest>
 #include <qwindowdefs.h>
 
+#include <memory>
+
 namespace X11Tools {
 
 inline QString run(const QString &program, const QStringList &args, int timeoutMs = 10000)
@@ -142,13 +144,22 @@ private:
     QProcess m_process;
 };
 
-/** An xterm with a unique title; the window id once it is mapped. */
-inline WId startXterm(Client **client, const QString &title,
-                      const QString &geometry = QStringLiteral("80x24+100+100"))
+/** An xterm with a unique title; window is 0 when it did not appear. */
+struct Xterm
 {
-    *client = new Client(QStringLiteral("xterm"),
-                         {QStringLiteral("-title"), title, QStringLiteral("-geometry"), geometry});
-    return findWindow(title);
+    std::unique_ptr<Client> client;
+    WId window = 0;
+};
+
+inline Xterm startXterm(const QString &title,
+                        const QString &geometry = QStringLiteral("80x24+100+100"))
+{
+    Xterm xterm;
+    xterm.client = std::make_unique<Client>(
+        QStringLiteral("xterm"),
+        QStringList{QStringLiteral("-title"), title, QStringLiteral("-geometry"), geometry});
+    xterm.window = findWindow(title);
+    return xterm;
 }
 
 } // namespace X11Tools
