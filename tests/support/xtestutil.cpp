@@ -1,0 +1,663 @@
+#include "xtestutil.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHash>
+#include <QProcess>
+#include <QScreen>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QString g_lastError;
+
+bool fail(const QString &message)
+{
+    g_lastError = message;
+    return false;
+}
+
+// A connection of our own, apart from Qt's: the helpers work the same in a
+// QCoreApplication test, and their round trips never reorder Qt's events.
+struct Connection {
+    xcb_connection_t *c = nullptr;
+    xcb_window_t root = 0;
+    QHash<QByteArray, xcb_atom_t> atoms;
+
+    ~Connection()
+    {
+        if (c)
+            xcb_disconnect(c);
+    }
+};
+
+Connection *connection()
+{
+    static std::unique_ptr<Connection> conn;
+    if (conn && xcb_connection_has_error(conn->c))
+        conn.reset(); // the server went away or the connection broke; try anew
+    if (!conn) {
+        auto fresh = std::make_unique<Connection>();
+        int screenNumber = 0;
+        fresh->c = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(fresh->c)) {
+            fail(QStringLiteral("cannot connect to X display %1")
+                     .arg(qEnvironmentVariable("DISPLAY")));
+            return nullptr;
+        }
+        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(fresh->c));
+        for (int i = 0; i < screenNumber && it.rem; ++i)
+            xcb_screen_next(&it);
+        fresh->root = it.data->root;
+        conn = std::move(fresh);
+    }
+    return conn.get();
+}
+
+xcb_atom_t atom(Connection *conn, const QByteArray &name)
+{
+    auto found = conn->atoms.constFind(name);
+    if (found != conn->atoms.constEnd())
+        return *found;
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+        conn->c, xcb_intern_atom(conn->c, 0, uint16_t(name.size()), name.constData()), nullptr);
+    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    if (a != XCB_ATOM_NONE)
+        conn->atoms.insert(name, a);
+    return a;
+}
+
+QByteArray atomName(Connection *conn, xcb_atom_t a)
+{
+    xcb_get_atom_name_reply_t *reply =
+        xcb_get_atom_name_reply(conn->c, xcb_get_atom_name(conn->c, a), nullptr);
+    if (!reply)
+        return {};
+    QByteArray name(xcb_get_atom_name_name(reply), xcb_get_atom_name_name_length(reply));
+    std::free(reply);
+    return name;
+}
+
+// 32-bit items of a property of any type; empty when unset, of another
+// format, or when the window is gone (the error reply just yields no reply).
+QList<quint32> property32(quint32 window, const QByteArray &name)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return {};
+    const xcb_atom_t a = atom(conn, name);
+    if (a == XCB_ATOM_NONE)
+        return {};
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        conn->c, xcb_get_property(conn->c, 0, window, a, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+        nullptr);
+    QList<quint32> values;
+    if (reply && reply->format == 32) {
+        const auto *data = static_cast<const quint32 *>(xcb_get_property_value(reply));
+        const int count = xcb_get_property_value_length(reply) / 4;
+        values.reserve(count);
+        for (int i = 0; i < count; ++i)
+            values.append(data[i]);
+    }
+    std::free(reply);
+    return values;
+}
+
+QByteArray property8(quint32 window, const QByteArray &name)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return {};
+    const xcb_atom_t a = atom(conn, name);
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        conn->c, xcb_get_property(conn->c, 0, window, a, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+        nullptr);
+    QByteArray value;
+    if (reply && reply->format == 8)
+        value = QByteArray(static_cast<const char *>(xcb_get_property_value(reply)),
+                           xcb_get_property_value_length(reply));
+    std::free(reply);
+    return value;
+}
+
+bool windowManagerRunning()
+{
+    Connection *conn = connection();
+    return conn && !property32(conn->root, "_NET_SUPPORTING_WM_CHECK").isEmpty();
+}
+
+// Client messages to the root as a pager (source indication 2) sends them.
+bool sendRootMessage(quint32 window, const QByteArray &type, std::initializer_list<quint32> data)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    xcb_client_message_event_t event = {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom(conn, type);
+    int i = 0;
+    for (quint32 value : data)
+        event.data.data32[i++] = value;
+    xcb_send_event(conn->c, 0, conn->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+    return xcb_flush(conn->c) > 0;
+}
+
+std::vector<std::unique_ptr<QProcess>> &startedProcesses()
+{
+    static std::vector<std::unique_ptr<QProcess>> processes;
+    return processes;
+}
+
+QProcess *startTracked(const QString &program, const QStringList &arguments)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(program);
+    process->setArguments(arguments);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->start();
+    if (!process->waitForStarted(XTestUtil::defaultTimeoutMs)) {
+        fail(QStringLiteral("cannot start %1: %2").arg(program, process->errorString()));
+        return nullptr;
+    }
+    startedProcesses().push_back(std::move(process));
+    return startedProcesses().back().get();
+}
+
+bool xdotool(const QStringList &arguments)
+{
+    const CommandResult result = XTestUtil::run(QStringLiteral("xdotool"), arguments);
+    if (!result.ok())
+        return fail(QStringLiteral("xdotool %1 failed: %2")
+                        .arg(arguments.join(QLatin1Char(' ')),
+                             QString::fromLocal8Bit(result.standardError).trimmed()));
+    return true;
+}
+
+QScreen *screenNamed(const QString &name)
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return nullptr;
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (QScreen *screen : screens) {
+        if (screen->name() == name)
+            return screen;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString XTestUtil::lastError()
+{
+    return g_lastError;
+}
+
+QString XTestUtil::binDir()
+{
+    const QString fromEnv = qEnvironmentVariable("VARLO_BIN_DIR");
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    return QCoreApplication::applicationDirPath();
+}
+
+QString XTestUtil::testClientPath()
+{
+    return QDir(binDir()).filePath(QStringLiteral("varlo-testclient"));
+}
+
+int XTestUtil::xrunScreens()
+{
+    bool ok = false;
+    const int n = qEnvironmentVariableIntValue("VARLO_XRUN_SCREENS", &ok);
+    return ok ? n : 0;
+}
+
+QString XTestUtil::xrunServer()
+{
+    return qEnvironmentVariable("VARLO_XRUN_SERVER");
+}
+
+CommandResult XTestUtil::run(const QString &program, const QStringList &arguments,
+                             int timeoutMs)
+{
+    CommandResult result;
+    const QDeadlineTimer deadline(timeoutMs);
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForStarted(int(deadline.remainingTime()))) {
+        fail(QStringLiteral("cannot start %1: %2").arg(program, process.errorString()));
+        return result;
+    }
+    if (!process.waitForFinished(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
+        process.kill();
+        process.waitForFinished(1000);
+        result.standardOutput = process.readAllStandardOutput();
+        result.standardError = process.readAllStandardError();
+        fail(QStringLiteral("%1 did not finish within %2 ms").arg(program).arg(timeoutMs));
+        return result;
+    }
+    result.standardOutput = process.readAllStandardOutput();
+    result.standardError = process.readAllStandardError();
+    if (process.exitStatus() != QProcess::NormalExit) {
+        fail(QStringLiteral("%1 crashed").arg(program));
+        return result;
+    }
+    result.finished = true;
+    result.exitCode = process.exitCode();
+    if (result.exitCode != 0)
+        fail(QStringLiteral("%1 exited with %2: %3")
+                 .arg(program)
+                 .arg(result.exitCode)
+                 .arg(QString::fromLocal8Bit(result.standardError).trimmed()));
+    return result;
+}
+
+bool XTestUtil::waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (condition())
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        // Sleep in the event loop: X events wake it at once, the timer bounds it.
+        QEventLoop loop;
+        QTimer::singleShot(int(qBound(qint64(1), deadline.remainingTime(), qint64(10))), &loop,
+                           &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+StartedWindow XTestUtil::startTestClient(const QStringList &arguments, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QProcess *process = startTracked(testClientPath(), arguments);
+    if (!process)
+        return {};
+
+    // The client prints its window id once the window is mapped.
+    QByteArray line;
+    while (!line.contains('\n')) {
+        if (process->state() != QProcess::Running && process->bytesAvailable() == 0) {
+            fail(QStringLiteral("varlo-testclient %1 ended before it mapped: %2")
+                     .arg(arguments.join(QLatin1Char(' ')),
+                          QString::fromLocal8Bit(process->readAllStandardError()).trimmed()));
+            return {};
+        }
+        if (deadline.hasExpired()) {
+            fail(QStringLiteral("varlo-testclient %1 did not map within %2 ms")
+                     .arg(arguments.join(QLatin1Char(' ')))
+                     .arg(timeoutMs));
+            return {};
+        }
+        if (process->bytesAvailable() == 0)
+            process->waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
+        line += process->readAllStandardOutput();
+    }
+    bool ok = false;
+    const quint32 window = line.left(line.indexOf('\n')).trimmed().toUInt(&ok);
+    if (!ok || window == 0) {
+        fail(QStringLiteral("varlo-testclient printed no window id: %1")
+                 .arg(QString::fromLocal8Bit(line)));
+        return {};
+    }
+    StartedWindow started{window, process->processId()};
+    if (windowManagerRunning()
+        && !waitForClientListed(window, true, int(qMax<qint64>(deadline.remainingTime(), 1))))
+        return {};
+    return started;
+}
+
+StartedWindow XTestUtil::startXterm(const QString &title, const QStringList &extraArguments,
+                                    int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    // An Xft font: the core fonts xterm asks for by default need font
+    // packages the test machine does not have.
+    QStringList arguments{QStringLiteral("-T"), title, QStringLiteral("-fa"),
+                          QStringLiteral("Monospace"), QStringLiteral("-fs"),
+                          QStringLiteral("10")};
+    arguments += extraArguments;
+    QProcess *process = startTracked(QStringLiteral("xterm"), arguments);
+    if (!process)
+        return {};
+    const qint64 pid = process->processId();
+
+    quint32 window = 0;
+    const bool found = waitFor(
+        [&] {
+            if (process->state() != QProcess::Running)
+                return true;
+            window = clientWithPid(pid);
+            if (!window) {
+                // An xterm without _NET_WM_PID support is found by its title.
+                const QList<quint32> clients = clientList();
+                for (quint32 client : clients) {
+                    if (property8(client, "_NET_WM_NAME") == title.toUtf8()
+                        || property8(client, "WM_NAME") == title.toLocal8Bit())
+                        window = client;
+                }
+            }
+            return window != 0;
+        },
+        int(qMax<qint64>(deadline.remainingTime(), 1)));
+    if (process->state() != QProcess::Running) {
+        fail(QStringLiteral("xterm ended at start: %1")
+                 .arg(QString::fromLocal8Bit(process->readAllStandardError()).trimmed()));
+        return {};
+    }
+    if (!found) {
+        fail(QStringLiteral("xterm \"%1\" was not managed within %2 ms").arg(title).arg(timeoutMs));
+        return {};
+    }
+    return {window, pid};
+}
+
+void XTestUtil::cleanup()
+{
+    auto &processes = startedProcesses();
+    for (auto &process : processes) {
+        if (process->state() != QProcess::NotRunning)
+            process->terminate();
+    }
+    for (auto &process : processes) {
+        if (process->state() != QProcess::NotRunning && !process->waitForFinished(1000)) {
+            process->kill();
+            process->waitForFinished(1000);
+        }
+    }
+    processes.clear();
+}
+
+QList<quint32> XTestUtil::clientList()
+{
+    Connection *conn = connection();
+    return conn ? property32(conn->root, "_NET_CLIENT_LIST") : QList<quint32>();
+}
+
+quint32 XTestUtil::clientWithPid(qint64 pid)
+{
+    const QList<quint32> clients = clientList();
+    for (quint32 client : clients) {
+        const QList<quint32> value = property32(client, "_NET_WM_PID");
+        if (!value.isEmpty() && value.first() == quint64(pid))
+            return client;
+    }
+    return 0;
+}
+
+bool XTestUtil::waitForClientListed(quint32 window, bool present, int timeoutMs)
+{
+    if (waitFor([&] { return clientList().contains(window) == present; }, timeoutMs))
+        return true;
+    return fail(QStringLiteral("window 0x%1 did not %2 _NET_CLIENT_LIST within %3 ms")
+                    .arg(window, 0, 16)
+                    .arg(present ? QStringLiteral("appear in") : QStringLiteral("leave"))
+                    .arg(timeoutMs));
+}
+
+QRect XTestUtil::clientGeometry(quint32 window)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return {};
+    xcb_get_geometry_cookie_t geometryCookie = xcb_get_geometry(conn->c, window);
+    xcb_translate_coordinates_cookie_t translateCookie =
+        xcb_translate_coordinates(conn->c, window, conn->root, 0, 0);
+    xcb_get_geometry_reply_t *geometry = xcb_get_geometry_reply(conn->c, geometryCookie, nullptr);
+    xcb_translate_coordinates_reply_t *position =
+        xcb_translate_coordinates_reply(conn->c, translateCookie, nullptr);
+    QRect rect;
+    if (geometry && position)
+        rect = QRect(position->dst_x, position->dst_y, geometry->width, geometry->height);
+    else
+        fail(QStringLiteral("window 0x%1 is gone").arg(window, 0, 16));
+    std::free(geometry);
+    std::free(position);
+    return rect;
+}
+
+// Both properties are CARDINAL[4] left, right, top, bottom.
+static std::optional<QMargins> extents(quint32 window, const QByteArray &name)
+{
+    const QList<quint32> v = property32(window, name);
+    if (v.size() != 4)
+        return std::nullopt;
+    return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
+}
+
+std::optional<QMargins> XTestUtil::frameExtents(quint32 window)
+{
+    return extents(window, "_NET_FRAME_EXTENTS");
+}
+
+std::optional<QMargins> XTestUtil::gtkFrameExtents(quint32 window)
+{
+    return extents(window, "_GTK_FRAME_EXTENTS");
+}
+
+QRect XTestUtil::outerFrame(quint32 window)
+{
+    const QRect client = clientGeometry(window);
+    if (client.isNull())
+        return {};
+    return client.marginsAdded(frameExtents(window).value_or(QMargins()));
+}
+
+std::optional<QMargins> XTestUtil::waitForFrameExtents(quint32 window, int timeoutMs)
+{
+    std::optional<QMargins> found;
+    if (waitFor([&] { return (found = frameExtents(window)).has_value(); }, timeoutMs))
+        return found;
+    fail(QStringLiteral("window 0x%1 got no _NET_FRAME_EXTENTS within %2 ms")
+             .arg(window, 0, 16)
+             .arg(timeoutMs));
+    return std::nullopt;
+}
+
+bool XTestUtil::waitForClientGeometry(quint32 window, const QRect &rect, int timeoutMs)
+{
+    QRect last;
+    if (waitFor([&] { return (last = clientGeometry(window)) == rect; }, timeoutMs))
+        return true;
+    return fail(QStringLiteral("window 0x%1 is at %2,%3 %4x%5, not %6,%7 %8x%9")
+                    .arg(window, 0, 16)
+                    .arg(last.x())
+                    .arg(last.y())
+                    .arg(last.width())
+                    .arg(last.height())
+                    .arg(rect.x())
+                    .arg(rect.y())
+                    .arg(rect.width())
+                    .arg(rect.height()));
+}
+
+QList<quint32> XTestUtil::cardinalProperty(quint32 window, const QByteArray &name)
+{
+    return property32(window, name);
+}
+
+QList<QByteArray> XTestUtil::atomProperty(quint32 window, const QByteArray &name)
+{
+    Connection *conn = connection();
+    QList<QByteArray> names;
+    if (!conn)
+        return names;
+    const QList<quint32> atoms = property32(window, name);
+    for (quint32 a : atoms)
+        names.append(atomName(conn, a));
+    return names;
+}
+
+quint32 XTestUtil::activeWindow()
+{
+    Connection *conn = connection();
+    const QList<quint32> value =
+        conn ? property32(conn->root, "_NET_ACTIVE_WINDOW") : QList<quint32>();
+    return value.isEmpty() ? 0 : value.first();
+}
+
+bool XTestUtil::setOutputOff(const QString &output, int timeoutMs)
+{
+    const CommandResult result =
+        run(QStringLiteral("xrandr"), {QStringLiteral("--output"), output, QStringLiteral("--off")});
+    if (!result.ok())
+        return false;
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return true;
+    if (waitFor([&] { return screenNamed(output) == nullptr; }, timeoutMs))
+        return true;
+    return fail(QStringLiteral("Qt still shows screen %1 %2 ms after it was turned off")
+                    .arg(output)
+                    .arg(timeoutMs));
+}
+
+bool XTestUtil::setOutputOn(const QString &output, const QRect &rect, int timeoutMs)
+{
+    const QString mode = QStringLiteral("varlo-%1x%2").arg(rect.width()).arg(rect.height());
+    // The dummy driver takes any timing; only the size matters here.
+    const int hTotal = rect.width() + 160;
+    const int vTotal = rect.height() + 30;
+    const QString clock = QString::number(double(hTotal) * vTotal * 60 / 1e6, 'f', 2);
+    const QStringList modeLine{mode,
+                               clock,
+                               QString::number(rect.width()),
+                               QString::number(rect.width() + 16),
+                               QString::number(rect.width() + 48),
+                               QString::number(hTotal),
+                               QString::number(rect.height()),
+                               QString::number(rect.height() + 3),
+                               QString::number(rect.height() + 8),
+                               QString::number(vTotal),
+                               QStringLiteral("-hsync"),
+                               QStringLiteral("+vsync")};
+    // Both fail harmlessly when the mode exists or the output has it already.
+    run(QStringLiteral("xrandr"), QStringList{QStringLiteral("--newmode")} + modeLine);
+    run(QStringLiteral("xrandr"), {QStringLiteral("--addmode"), output, mode});
+    const CommandResult result =
+        run(QStringLiteral("xrandr"),
+            {QStringLiteral("--output"), output, QStringLiteral("--mode"), mode,
+             QStringLiteral("--pos"), QStringLiteral("%1x%2").arg(rect.x()).arg(rect.y())});
+    if (!result.ok())
+        return false;
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return true;
+    if (waitFor(
+            [&] {
+                QScreen *screen = screenNamed(output);
+                return screen && screen->geometry() == rect;
+            },
+            timeoutMs))
+        return true;
+    return fail(QStringLiteral("Qt did not show screen %1 at the new geometry within %2 ms")
+                    .arg(output)
+                    .arg(timeoutMs));
+}
+
+bool XTestUtil::waitForScreenCount(int count, int timeoutMs)
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return fail(QStringLiteral("waitForScreenCount needs a QGuiApplication"));
+    if (waitFor([&] { return QGuiApplication::screens().size() == count; }, timeoutMs))
+        return true;
+    return fail(QStringLiteral("Qt shows %1 screens, not %2, after %3 ms")
+                    .arg(QGuiApplication::screens().size())
+                    .arg(count)
+                    .arg(timeoutMs));
+}
+
+bool XTestUtil::movePointer(const QPoint &rootPosition)
+{
+    if (!xdotool({QStringLiteral("mousemove"), QString::number(rootPosition.x()),
+                  QString::number(rootPosition.y())}))
+        return false;
+    // xdotool's request and ours travel on different connections; wait until
+    // the server reports the pointer there, so the next step sees it moved.
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    QPoint last;
+    const bool arrived = waitFor(
+        [&] {
+            xcb_query_pointer_reply_t *reply =
+                xcb_query_pointer_reply(conn->c, xcb_query_pointer(conn->c, conn->root), nullptr);
+            if (reply)
+                last = QPoint(reply->root_x, reply->root_y);
+            std::free(reply);
+            return last == rootPosition;
+        },
+        2000);
+    if (!arrived)
+        return fail(QStringLiteral("the pointer is at %1,%2, not %3,%4")
+                        .arg(last.x())
+                        .arg(last.y())
+                        .arg(rootPosition.x())
+                        .arg(rootPosition.y()));
+    return true;
+}
+
+bool XTestUtil::click(int button)
+{
+    return xdotool({QStringLiteral("click"), QString::number(button)});
+}
+
+bool XTestUtil::clickAt(const QPoint &rootPosition, int button)
+{
+    return movePointer(rootPosition) && click(button);
+}
+
+bool XTestUtil::key(const QString &keys)
+{
+    return xdotool({QStringLiteral("key"), keys});
+}
+
+bool XTestUtil::keyDown(const QString &keys)
+{
+    return xdotool({QStringLiteral("keydown"), keys});
+}
+
+bool XTestUtil::keyUp(const QString &keys)
+{
+    return xdotool({QStringLiteral("keyup"), keys});
+}
+
+bool XTestUtil::typeText(const QString &text)
+{
+    return xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("1"),
+                    QStringLiteral("--"), text});
+}
+
+bool XTestUtil::activate(quint32 window, int timeoutMs)
+{
+    if (!sendRootMessage(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0}))
+        return fail(QStringLiteral("cannot send _NET_ACTIVE_WINDOW"));
+    if (waitFor([&] { return activeWindow() == window; }, timeoutMs))
+        return true;
+    return fail(QStringLiteral("window 0x%1 did not become active within %2 ms")
+                    .arg(window, 0, 16)
+                    .arg(timeoutMs));
+}
+
+bool XTestUtil::closeWindow(quint32 window)
+{
+    if (!sendRootMessage(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2}))
+        return fail(QStringLiteral("cannot send _NET_CLOSE_WINDOW"));
+    return true;
+}

@@ -1,0 +1,135 @@
+#pragma once
+
+// Helpers for tests that run on the private X desktop xrun starts: run the
+// X tools, start windows and wait for the window manager to manage them, read
+// geometry back from the server, switch RandR outputs, drive pointer and keys.
+// Every wait has a deadline; a helper that gives up returns a failure value
+// and leaves the reason in lastError() for the test's failure message.
+
+#include <QByteArray>
+#include <QList>
+#include <QMargins>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+struct CommandResult {
+    bool finished = false; // false: could not start, crashed or timed out
+    int exitCode = -1;
+    QByteArray standardOutput;
+    QByteArray standardError;
+
+    bool ok() const { return finished && exitCode == 0; }
+};
+
+struct StartedWindow {
+    quint32 window = 0; // the top-level client window, as in _NET_CLIENT_LIST
+    qint64 pid = 0;
+
+    explicit operator bool() const { return window != 0; }
+};
+
+class XTestUtil
+{
+public:
+    static constexpr int defaultTimeoutMs = 5000;
+
+    /** The text of the last failure of any helper here. */
+    static QString lastError();
+
+    /** Where the build puts programs (VARLO_BIN_DIR, else next to the test). */
+    static QString binDir();
+    static QString testClientPath();
+
+    /** Screens xrun really set up (VARLO_XRUN_SCREENS), 0 outside xrun. */
+    static int xrunScreens();
+    /** "xorg" or "xvfb" (VARLO_XRUN_SERVER), empty outside xrun. */
+    static QString xrunServer();
+
+    /** Runs a program to its end; killed and reported unfinished after timeoutMs. */
+    static CommandResult run(const QString &program, const QStringList &arguments,
+                             int timeoutMs = defaultTimeoutMs);
+
+    /**
+     * Polls condition until it holds or the deadline passes, dispatching Qt
+     * events in between (so QScreen and friends catch up). True if it held.
+     */
+    static bool waitFor(const std::function<bool()> &condition, int timeoutMs = defaultTimeoutMs);
+
+    /**
+     * Starts varlo-testclient with the given flags and returns its window once
+     * mapped and, when a window manager runs, listed in _NET_CLIENT_LIST
+     * (docks included). Null on failure. Ended by cleanup().
+     */
+    static StartedWindow startTestClient(const QStringList &arguments,
+                                         int timeoutMs = defaultTimeoutMs);
+
+    /** Starts an xterm titled title and returns its client window once managed. */
+    static StartedWindow startXterm(const QString &title, const QStringList &extraArguments = {},
+                                    int timeoutMs = defaultTimeoutMs);
+
+    /** Ends everything started through these helpers (TERM, then KILL). */
+    static void cleanup();
+
+    /** _NET_CLIENT_LIST of the root, empty without a window manager. */
+    static QList<quint32> clientList();
+    /** The client window of clientList() whose _NET_WM_PID is pid, or 0. */
+    static quint32 clientWithPid(qint64 pid);
+    /** Waits until window appears in (present) or leaves (!present) _NET_CLIENT_LIST. */
+    static bool waitForClientListed(quint32 window, bool present = true,
+                                    int timeoutMs = defaultTimeoutMs);
+
+    /** The client area in root coordinates; null when the window is gone. */
+    static QRect clientGeometry(quint32 window);
+    /** _NET_FRAME_EXTENTS; nullopt when the window manager set none. */
+    static std::optional<QMargins> frameExtents(quint32 window);
+    /** _GTK_FRAME_EXTENTS; nullopt when the client set none. */
+    static std::optional<QMargins> gtkFrameExtents(quint32 window);
+    /** The client area grown by _NET_FRAME_EXTENTS (the frame's outer rectangle). */
+    static QRect outerFrame(quint32 window);
+    /** Waits until the window manager has set _NET_FRAME_EXTENTS. */
+    static std::optional<QMargins> waitForFrameExtents(quint32 window,
+                                                       int timeoutMs = defaultTimeoutMs);
+    /** Waits until the client area equals rect (root coordinates). */
+    static bool waitForClientGeometry(quint32 window, const QRect &rect,
+                                      int timeoutMs = defaultTimeoutMs);
+
+    /** A 32-bit property as numbers (CARDINAL, WINDOW, ...); empty when unset. */
+    static QList<quint32> cardinalProperty(quint32 window, const QByteArray &name);
+    /** An ATOM[] property as atom names (_NET_WM_STATE, _NET_WM_WINDOW_TYPE). */
+    static QList<QByteArray> atomProperty(quint32 window, const QByteArray &name);
+    /** _NET_ACTIVE_WINDOW of the root, 0 when none. */
+    static quint32 activeWindow();
+
+    /**
+     * Turns RandR output name ("DUMMY1") off and waits until Qt's screen list
+     * has no screen of that name any more.
+     */
+    static bool setOutputOff(const QString &output, int timeoutMs = defaultTimeoutMs);
+    /**
+     * Turns output on at rect (root coordinates), making a mode of that size
+     * if needed, and waits until Qt shows a screen of that name and geometry.
+     */
+    static bool setOutputOn(const QString &output, const QRect &rect,
+                            int timeoutMs = defaultTimeoutMs);
+    /** Waits until QGuiApplication::screens() has count screens. */
+    static bool waitForScreenCount(int count, int timeoutMs = defaultTimeoutMs);
+
+    /** Pointer and keyboard through XTEST (xdotool); false if xdotool failed. */
+    static bool movePointer(const QPoint &rootPosition);
+    static bool click(int button = 1);
+    static bool clickAt(const QPoint &rootPosition, int button = 1);
+    /** keys in xdotool's notation: "ctrl+alt+Left", "super+KP_1". */
+    static bool key(const QString &keys);
+    static bool keyDown(const QString &keys);
+    static bool keyUp(const QString &keys);
+    static bool typeText(const QString &text);
+    /** Asks the window manager to activate window and waits until it is active. */
+    static bool activate(quint32 window, int timeoutMs = defaultTimeoutMs);
+    /** Sends WM_DELETE_WINDOW through the window manager (as its close button does). */
+    static bool closeWindow(quint32 window);
+};
