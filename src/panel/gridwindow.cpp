@@ -13,7 +13,6 @@
 #include "varlolog.h"
 
 #include <QEnterEvent>
-#include <QPointer>
 #include <QPropertyAnimation>
 #include <QSet>
 #include <QSettings>
@@ -62,7 +61,6 @@ struct GridWindow::Private
     DesktopAreaCache *desktopAreaCache = nullptr;
     CommonBehavior *controller = nullptr;
     QSettings settings;
-    QPointer<QPropertyAnimation> opacityAnimation;
 };
 
 GridWindow::GridWindow(CommonBehavior *controller)
@@ -206,14 +204,11 @@ void GridWindow::enterEvent(QEnterEvent *event)
 
 void GridWindow::animateOpacity(double target)
 {
-    // A fade still running would fight the new one for the property until it ends.
-    if (d->opacityAnimation)
-        d->opacityAnimation->stop();
+    // Starting it stops a fade still running on the property, so the two never fight.
     auto *animation = new QPropertyAnimation(this, QByteArrayLiteral("windowOpacity"), this);
     animation->setDuration(250);
     animation->setStartValue(windowOpacity());
     animation->setEndValue(target);
-    d->opacityAnimation = animation;
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
