@@ -157,10 +157,23 @@ bool sendRootMessage(quint32 window, const QByteArray &type, std::initializer_li
     return xcb_flush(conn->c) > 0;
 }
 
-std::vector<std::unique_ptr<QProcess>> &startedProcesses()
+struct Started {
+    std::unique_ptr<QProcess> process;
+    quint32 window = 0;
+};
+
+std::vector<Started> &startedProcesses()
 {
-    static std::vector<std::unique_ptr<QProcess>> processes;
+    static std::vector<Started> processes;
     return processes;
+}
+
+void rememberWindow(QProcess *process, quint32 window)
+{
+    for (Started &started : startedProcesses()) {
+        if (started.process.get() == process)
+            started.window = window;
+    }
 }
 
 QProcess *startTracked(const QString &program, const QStringList &arguments)
@@ -175,8 +188,8 @@ QProcess *startTracked(const QString &program, const QStringList &arguments)
         fail(QStringLiteral("cannot start %1: %2").arg(program, process->errorString()));
         return nullptr;
     }
-    startedProcesses().push_back(std::move(process));
-    return startedProcesses().back().get();
+    startedProcesses().push_back(Started{std::move(process), 0});
+    return startedProcesses().back().process.get();
 }
 
 bool xdotool(const QStringList &arguments)
@@ -318,10 +331,17 @@ StartedWindow XTestUtil::startTestClient(const QStringList &arguments, int timeo
                  .arg(QString::fromLocal8Bit(line)));
         return {};
     }
+    rememberWindow(process, window);
     StartedWindow started{window, process->processId()};
-    if (windowManagerRunning()
-        && !waitForClientListed(window, true, int(qMax<qint64>(deadline.remainingTime(), 1))))
-        return {};
+    if (windowManagerRunning()) {
+        // The server hands a fresh client the id range of one that just went
+        // away, so the id may still be listed for the old window; the frame
+        // extents on this window show the window manager has taken it on.
+        const int remaining = int(qMax<qint64>(deadline.remainingTime(), 1));
+        if (!waitForClientListed(window, true, remaining)
+            || !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1))))
+            return {};
+    }
     return started;
 }
 
@@ -363,25 +383,41 @@ StartedWindow XTestUtil::startXterm(const QString &title, const QStringList &ext
                  .arg(QString::fromLocal8Bit(process->readAllStandardError()).trimmed()));
         return {};
     }
-    if (!found) {
+    if (!found || !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1)))) {
         fail(QStringLiteral("xterm \"%1\" was not managed within %2 ms").arg(title).arg(timeoutMs));
         return {};
     }
+    rememberWindow(process, window);
     return {window, pid};
 }
 
 void XTestUtil::cleanup()
 {
     auto &processes = startedProcesses();
-    for (auto &process : processes) {
-        if (process->state() != QProcess::NotRunning)
-            process->terminate();
+    for (Started &started : processes) {
+        if (started.process->state() != QProcess::NotRunning)
+            started.process->terminate();
     }
-    for (auto &process : processes) {
-        if (process->state() != QProcess::NotRunning && !process->waitForFinished(1000)) {
-            process->kill();
-            process->waitForFinished(1000);
+    for (Started &started : processes) {
+        if (started.process->state() != QProcess::NotRunning
+            && !started.process->waitForFinished(1000)) {
+            started.process->kill();
+            started.process->waitForFinished(1000);
         }
+    }
+    // Until the window manager has let go of the windows, a new client may
+    // get one of their ids and be taken for the old window.
+    if (windowManagerRunning()) {
+        waitFor(
+            [&] {
+                const QList<quint32> clients = clientList();
+                for (const Started &started : processes) {
+                    if (started.window && clients.contains(started.window))
+                        return false;
+                }
+                return true;
+            },
+            2000);
     }
     processes.clear();
 }

@@ -62,8 +62,9 @@ public:
 
     /**
      * Starts varlo-testclient with the given flags and returns its window once
-     * mapped and, when a window manager runs, listed in _NET_CLIENT_LIST
-     * (docks included). Null on failure. Ended by cleanup().
+     * mapped and, when a window manager runs, managed (listed in
+     * _NET_CLIENT_LIST with _NET_FRAME_EXTENTS set; docks included). Null on
+     * failure. Ended by cleanup().
      */
     static StartedWindow startTestClient(const QStringList &arguments,
                                          int timeoutMs = defaultTimeoutMs);
@@ -72,7 +73,10 @@ public:
     static StartedWindow startXterm(const QString &title, const QStringList &extraArguments = {},
                                     int timeoutMs = defaultTimeoutMs);
 
-    /** Ends everything started through these helpers (TERM, then KILL). */
+    /**
+     * Ends everything started through these helpers (TERM, then KILL) and
+     * waits until the window manager has dropped their windows.
+     */
     static void cleanup();
 
     /** _NET_CLIENT_LIST of the root, empty without a window manager. */
