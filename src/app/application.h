@@ -1,14 +1,20 @@
 #pragma once
 
+#include "panelhost.h"
+
 #include <QApplication>
+#include <QSize>
+#include <QUrl>
 
 #include <memory>
 
+class GridWindow;
 class SingleInstance;
 
 // The program: owns every long-lived object, builds them in a fixed order in
-// init(), shows what a start asks for in run(), and tears down in reverse.
-class Application : public QApplication
+// init(), shows what a start asks for in run(), decides when the panels are
+// shown and hidden, and tears everything down in order at the end.
+class Application : public QApplication, public PanelHost
 {
     Q_OBJECT
 
@@ -30,10 +36,42 @@ public:
     /** The folder crash reports are written to. */
     QString crashDumpPath() const;
 
+    /** The help page: the one installed with the program. */
+    static QUrl helpUrl();
+
+    /** "grid/size", doubled when the grid is subdivided. */
+    QSize effectiveGridSize() const;
+
+    QList<GridWindow *> grids() const;
+
+    // PanelHost
+    QWidget *gridWindow(int screen) const override;
+    bool panelsVisible() const override;
+    QWidget *settingsWindow() const override;
+    bool settingsVisible() const override;
+
 public Q_SLOTS:
-    void showGrids();
-    void hideGrids(bool notify);
+    void updateTray();
+    void hideGrids(bool notify) override;
     void hideGrids();
+    void showGrids();
+    void hideSettings() override;
+    void showSettings(int display);
+    void showSettings();
+    void openHelpDocument(bool must_be_visible);
+    void openHelpDocument();
+    void showAbout();
+    void shortcutNewGridSize(QSize size);
+
+protected Q_SLOTS:
+    void initializeGrids();
+    void gridWindowShortcutActivated();
+    void screenFocusChanged(int focus_screen);
+    void reCenterGrid(int screen);
+    void escapeKey();
+    void openHelpF1();
+    void toggleSubdivide();
+    void displayChanged();
 
 protected:
     bool event(QEvent *e) override;
@@ -42,9 +80,9 @@ private Q_SLOTS:
     void wakeUp();
 
 private:
-    bool gridsVisible() const;
     void applicationDeactivated();
     void watchTerminationSignals();
+    void watchScreens();
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -70,11 +70,23 @@ QRect DesktopAreaCache::availableGeometry(int screen) const
     return d->areas.at(screen);
 }
 
+// The screen a widget is on is where its middle is. QWidget::screen() is
+// not used: Qt leaves a hidden or frameless window on the screen it was
+// created on after it has been moved to another one.
+static QScreen *screenOf(QWidget *widget)
+{
+    QWidget *window = widget->window();
+    const QPoint centre = window->geometry().center();
+    if (QScreen *screen = QGuiApplication::screenAt(centre))
+        return screen;
+    return widget->screen();
+}
+
 QRect DesktopAreaCache::availableGeometry(QWidget *widget) const
 {
     if (!widget)
         return availableGeometry(-1);
-    QScreen *screen = widget->screen();
+    QScreen *screen = screenOf(widget);
     return screen ? screen->availableGeometry() : availableGeometry(-1);
 }
 
@@ -82,7 +94,7 @@ int DesktopAreaCache::screenNumber(QWidget *widget) const
 {
     if (!widget)
         return int(QGuiApplication::screens().indexOf(QGuiApplication::primaryScreen()));
-    return int(QGuiApplication::screens().indexOf(widget->screen()));
+    return int(QGuiApplication::screens().indexOf(screenOf(widget)));
 }
 
 QList<QRect> DesktopAreaCache::areas() const

@@ -48,7 +48,12 @@ CommonBehavior::CommonBehavior(PanelHost *host)
 
     // The preview: one rounded, half-transparent blue rectangle with a white
     // outline over the target area, never focused, letting every click through.
-    d->preview = new DragFrame(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // On X11 the attribute alone leaves the window catching the pointer: its
+    // input region must be emptied, and it must not be put in a window
+    // manager's frame, which would catch the pointer in its place.
+    d->preview = new DragFrame(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                            | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus
+                                            | Qt::BypassWindowManagerHint);
     d->preview->setAttribute(Qt::WA_ShowWithoutActivating);
     d->preview->setAttribute(Qt::WA_TranslucentBackground);
     d->preview->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -164,6 +169,8 @@ void CommonBehavior::moveWindow(int screen, QSize dim, QRect selection)
         else
             vDebug() << "Couldn't get scale from grid window:" << screen;
     }
+    vDebug() << "Placing on screen" << screen << ":" << dim << selection << "->" << decision.rect
+             << (decision.maximize ? "maximised" : "");
     applyWindowRect(decision.rect, scale, decision.maximize, decision.adjustChrome, kForegroundWindow);
 }
 

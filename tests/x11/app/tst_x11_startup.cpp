@@ -88,7 +88,7 @@ bool stop(QProcess &p)
 
 const QString kReady = QStringLiteral("| Finished application initialization.");
 const QString kShown = QStringLiteral("| Showing the panels.");
-const QString kWoken = QStringLiteral("| Woken up by a second start.");
+const QString kWoken = QStringLiteral("| Woken up by a second start (");
 
 } // namespace
 

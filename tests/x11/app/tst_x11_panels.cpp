@@ -1,0 +1,251 @@
+// The panels end to end: Varlo and an xterm on a private two-screen desktop
+// with Openbox, driven with the real pointer and keyboard (XTEST).
+
+#include "cellgrid.h"
+#include "commonbehavior.h"
+#include "dragframe.h"
+#include "gridwindow.h"
+#include "placementgeometry.h"
+#include "xtestutil.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QPixmap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTest>
+
+namespace {
+
+QString varloPath()
+{
+    return XTestUtil::binDir() + QStringLiteral("/Varlo");
+}
+
+QString logPath()
+{
+    return qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log");
+}
+
+QString readLog()
+{
+    QFile f(logPath());
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// An xterm sizes itself in whole character cells (its resize increments),
+// which the window manager honours: the frame's corner lands exactly, its
+// size up to one cell short.
+bool landedOn(quint32 window, const QRect &expected)
+{
+    const QRect r = XTestUtil::outerFrame(window);
+    return r.topLeft() == expected.topLeft() && r.width() <= expected.width()
+           && r.height() <= expected.height() && expected.width() - r.width() < 16
+           && expected.height() - r.height() < 24;
+}
+
+bool waitForLog(const QString &text, int count = 1, int timeoutMs = 10000)
+{
+    return XTestUtil::waitFor([&] { return readLog().count(text) >= count; }, timeoutMs);
+}
+
+} // namespace
+
+class TestX11Panels : public QObject
+{
+    Q_OBJECT
+
+private:
+    QProcess m_varlo;
+    StartedWindow m_xterm;
+    // Where the drag frame sits inside a panel, and its size: the same form
+    // built here gives the same layout as in Varlo.
+    QRect m_frameInPanel;
+    QString m_lastWindows;
+
+    /** Varlo's visible top-level windows of the panel's size. */
+    QList<quint32> visiblePanels() const
+    {
+        QList<quint32> result;
+        for (quint32 w : XTestUtil::clientList()) {
+            const QList<quint32> pid = XTestUtil::cardinalProperty(w, "_NET_WM_PID");
+            if (pid.value(0) != quint32(m_varlo.processId()))
+                continue;
+            if (XTestUtil::clientGeometry(w).size() == QSize(330, 289))
+                result << w;
+        }
+        return result;
+    }
+
+    quint32 panelOn(const QRect &screenArea) const
+    {
+        for (quint32 w : visiblePanels()) {
+            if (screenArea.contains(XTestUtil::clientGeometry(w).center()))
+                return w;
+        }
+        return 0;
+    }
+
+    QRect secondScreenArea() const
+    {
+        for (QScreen *s : QGuiApplication::screens()) {
+            if (s->geometry().x() > 0)
+                return s->availableGeometry();
+        }
+        return {};
+    }
+
+    QPoint cellCentre(quint32 panel, int column, int row) const
+    {
+        const Util::MarginMetrics_t m{3, 3, 3, 3, 3, 3};
+        const QRectF cell = CellGrid::layoutRect(QRect(QPoint(0, 0), m_frameInPanel.size()), m,
+                                                 QSize(6, 6), QRect(column, row, 1, 1));
+        return XTestUtil::clientGeometry(panel).topLeft() + m_frameInPanel.topLeft()
+               + cell.center().toPoint();
+    }
+
+    bool wakeVarlo()
+    {
+        QProcess second;
+        second.start(varloPath(), {});
+        return second.waitForFinished(10000) && second.exitCode() == 0;
+    }
+
+    bool drag(const QPoint &from, const QPoint &to, const std::function<void()> &midway = {})
+    {
+        if (!XTestUtil::movePointer(from) || !XTestUtil::run("xdotool", {"mousedown", "1"}).ok())
+            return false;
+        // A few steps, as a hand would move.
+        for (int i = 1; i <= 4; ++i) {
+            XTestUtil::movePointer(from + (to - from) * i / 4);
+            QTest::qWait(30);
+        }
+        if (midway)
+            midway();
+        return XTestUtil::run("xdotool", {"mouseup", "1"}).ok();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (XTestUtil::xrunScreens() < 2)
+            QSKIP("needs two screens (Xorg with the dummy driver)");
+        CommonBehavior controller(nullptr);
+        GridWindow panel(&controller);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        m_frameInPanel = QRect(panel.dragFrame()->mapTo(&panel, QPoint(0, 0)), panel.dragFrame()->size());
+        panel.close();
+        QVERIFY(m_frameInPanel.width() > 100 && m_frameInPanel.height() > 60);
+
+        m_xterm = XTestUtil::startXterm("placeme");
+        QVERIFY2(m_xterm, qPrintable(XTestUtil::lastError()));
+        QVERIFY(XTestUtil::activate(m_xterm.window));
+
+        m_varlo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_varlo.start(varloPath(), {"-background"});
+        QVERIFY(m_varlo.waitForStarted());
+        QVERIFY2(waitForLog("| Finished application initialization."), qPrintable(readLog()));
+        QVERIFY(visiblePanels().isEmpty());
+    }
+
+    void cleanupTestCase()
+    {
+        m_varlo.terminate();
+        m_varlo.waitForFinished(5000);
+        XTestUtil::cleanup();
+    }
+
+    void secondStartShowsCentredPanels()
+    {
+        QVERIFY(wakeVarlo());
+        QVERIFY2(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }), qPrintable(readLog()));
+        for (QScreen *s : QGuiApplication::screens()) {
+            const QRect area = s->availableGeometry();
+            const quint32 panel = panelOn(area);
+            QVERIFY(panel);
+            const QPoint c = XTestUtil::clientGeometry(panel).center();
+            QVERIFY2(qAbs(c.x() - area.center().x()) <= 2 && qAbs(c.y() - area.center().y()) <= 2,
+                     qPrintable(QString("panel at %1,%2 on %3").arg(c.x()).arg(c.y()).arg(s->name())));
+        }
+
+        // A picture of the panels over the desktop, to look at.
+        QTest::qWait(400);
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+        const QString dir = qEnvironmentVariable("VARLO_ARTIFACT_DIR", QDir::currentPath());
+        QVERIFY(shot.save(dir + "/panels.png"));
+    }
+
+    void dragPlacesTheWindowOnThatScreen()
+    {
+        const QRect area = secondScreenArea();
+        const quint32 panel = panelOn(area);
+        QVERIFY(panel);
+        bool previewSeen = false;
+        QVERIFY(drag(cellCentre(panel, 1, 1), cellCentre(panel, 3, 2), [&] {
+            // During the drag the preview covers the screen's work area.
+            // It is not managed (the window manager's frame would catch the
+            // pointer), so it is looked for among all of Varlo's windows.
+            previewSeen = XTestUtil::waitFor([&] {
+                const CommandResult r = XTestUtil::run("xdotool", {"search", "--onlyvisible", "--pid",
+                                                                   QString::number(m_varlo.processId())});
+                m_lastWindows.clear();
+                for (const QByteArray &id : r.standardOutput.split('\n')) {
+                    const QRect g = id.isEmpty() ? QRect() : XTestUtil::clientGeometry(id.toUInt());
+                    m_lastWindows += QString("%1:%2,%3 %4x%5 ").arg(QString(id)).arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height());
+                }
+                for (const QByteArray &id : r.standardOutput.split('\n'))
+                    if (!id.isEmpty() && XTestUtil::clientGeometry(id.toUInt()) == area)
+                        return true;
+                return false;
+            }, 3000);
+        }));
+        QVERIFY2(previewSeen, qPrintable(m_lastWindows));
+
+        const QRect expected = placementRect(area, Util::MarginMetrics_t(), QSize(6, 6), QRect(1, 1, 3, 2)).toRect();
+        QVERIFY2(waitForLog("QRect(1,1 3x2)"), qPrintable(readLog()));
+        QVERIFY2(XTestUtil::waitFor([&] { return landedOn(m_xterm.window, expected); }),
+                 qPrintable(QString("xterm at %1,%2 %3x%4, expected %5,%6 %7x%8")
+                                .arg(XTestUtil::outerFrame(m_xterm.window).x())
+                                .arg(XTestUtil::outerFrame(m_xterm.window).y())
+                                .arg(XTestUtil::outerFrame(m_xterm.window).width())
+                                .arg(XTestUtil::outerFrame(m_xterm.window).height())
+                                .arg(expected.x()).arg(expected.y()).arg(expected.width()).arg(expected.height())));
+        // The panels hide after a placement.
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
+    }
+
+    void shiftKeepsThePanelsOpen()
+    {
+        QVERIFY(wakeVarlo());
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }));
+        const QRect first = QGuiApplication::primaryScreen()->availableGeometry();
+        const quint32 panel = panelOn(first);
+        QVERIFY(panel);
+        QVERIFY(XTestUtil::keyDown("shift"));
+        QVERIFY(drag(cellCentre(panel, 0, 0), cellCentre(panel, 2, 5)));
+        const QRect expected = placementRect(first, Util::MarginMetrics_t(), QSize(6, 6), QRect(0, 0, 3, 6)).toRect();
+        const bool placed = XTestUtil::waitFor([&] { return landedOn(m_xterm.window, expected); });
+        QTest::qWait(300);
+        const int panelsLeft = visiblePanels().size();
+        XTestUtil::keyUp("shift");
+        QVERIFY2(placed, qPrintable(readLog() + QString("xterm at %1,%2 %3x%4").arg(XTestUtil::outerFrame(m_xterm.window).x()).arg(XTestUtil::outerFrame(m_xterm.window).y()).arg(XTestUtil::outerFrame(m_xterm.window).width()).arg(XTestUtil::outerFrame(m_xterm.window).height())));
+        if (readLog().contains("Could not install keyboard hook"))
+            QSKIP("the keyboard is not watched on this desktop: Shift cannot be seen");
+        QCOMPARE(panelsLeft, 2);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    QApplication app(argc, argv);
+    TestX11Panels test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_x11_panels.moc"
