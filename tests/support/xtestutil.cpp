@@ -160,6 +160,7 @@ bool sendRootMessage(quint32 window, const QByteArray &type, std::initializer_li
 struct Started {
     std::unique_ptr<QProcess> process;
     quint32 window = 0;
+    QByteArray pendingOutput; // what it printed after its window id
 };
 
 std::vector<Started> &startedProcesses()
@@ -168,11 +169,29 @@ std::vector<Started> &startedProcesses()
     return processes;
 }
 
-void rememberWindow(QProcess *process, quint32 window)
+Started *startedFor(QProcess *process)
 {
     for (Started &started : startedProcesses()) {
         if (started.process.get() == process)
-            started.window = window;
+            return &started;
+    }
+    return nullptr;
+}
+
+Started *startedWith(quint32 window)
+{
+    for (Started &started : startedProcesses()) {
+        if (started.window == window)
+            return &started;
+    }
+    return nullptr;
+}
+
+void rememberWindow(QProcess *process, quint32 window, const QByteArray &pendingOutput = {})
+{
+    if (Started *started = startedFor(process)) {
+        started->window = window;
+        started->pendingOutput = pendingOutput;
     }
 }
 
@@ -188,7 +207,7 @@ QProcess *startTracked(const QString &program, const QStringList &arguments)
         fail(QStringLiteral("cannot start %1: %2").arg(program, process->errorString()));
         return nullptr;
     }
-    startedProcesses().push_back(Started{std::move(process), 0});
+    startedProcesses().push_back(Started{std::move(process), 0, {}});
     return startedProcesses().back().process.get();
 }
 
@@ -331,7 +350,7 @@ StartedWindow XTestUtil::startTestClient(const QStringList &arguments, int timeo
                  .arg(QString::fromLocal8Bit(line)));
         return {};
     }
-    rememberWindow(process, window);
+    rememberWindow(process, window, line.mid(line.indexOf('\n') + 1));
     StartedWindow started{window, process->processId()};
     if (windowManagerRunning()) {
         // The server hands a fresh client the id range of one that just went
@@ -420,6 +439,39 @@ void XTestUtil::cleanup()
             2000);
     }
     processes.clear();
+}
+
+QByteArray XTestUtil::waitForClientOutput(quint32 window, const QByteArray &prefix,
+                                          int timeoutMs)
+{
+    Started *started = startedWith(window);
+    if (!started) {
+        fail(QStringLiteral("window 0x%1 was not started by these helpers").arg(window, 0, 16));
+        return {};
+    }
+    QByteArray found;
+    const bool arrived = waitFor(
+        [&] {
+            started->pendingOutput += started->process->readAllStandardOutput();
+            for (;;) {
+                const int end = started->pendingOutput.indexOf('\n');
+                if (end < 0)
+                    return false;
+                const QByteArray line = started->pendingOutput.left(end);
+                started->pendingOutput.remove(0, end + 1);
+                if (line.startsWith(prefix)) {
+                    found = line;
+                    return true;
+                }
+            }
+        },
+        timeoutMs);
+    if (!arrived)
+        fail(QStringLiteral("no \"%1\" from window 0x%2 within %3 ms")
+                 .arg(QString::fromUtf8(prefix))
+                 .arg(window, 0, 16)
+                 .arg(timeoutMs));
+    return found;
 }
 
 QList<quint32> XTestUtil::clientList()

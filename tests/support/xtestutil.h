@@ -79,6 +79,14 @@ public:
      */
     static void cleanup();
 
+    /**
+     * Waits for the next line starting with prefix that the client owning
+     * window (started here, with --events) printed, skipping earlier lines.
+     * Returns the line, empty on timeout.
+     */
+    static QByteArray waitForClientOutput(quint32 window, const QByteArray &prefix,
+                                          int timeoutMs = defaultTimeoutMs);
+
     /** _NET_CLIENT_LIST of the root, empty without a window manager. */
     static QList<quint32> clientList();
     /** The client window of clientList() whose _NET_WM_PID is pid, or 0. */

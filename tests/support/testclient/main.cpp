@@ -1,7 +1,9 @@
 // varlo-testclient: one small X client whose flags make it the kind of window
 // a test needs (client-side decorated, dock with struts, minimum size, a
 // given window type, maximised). Prints its window id in decimal once mapped
-// and runs until killed or closed by the window manager.
+// and runs until killed or closed by the window manager. With --events it
+// then prints a line per button press ("button B X Y", window coordinates),
+// key press ("key KEYCODE STATE") and focus change ("focus in"/"focus out").
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
@@ -44,6 +46,7 @@ struct Options {
     int minHeight = 0;
     std::string type = "normal";
     bool maximized = false;
+    bool reportEvents = false;
 };
 
 [[noreturn]] void usage(const char *message)
@@ -53,7 +56,8 @@ struct Options {
                  "usage: varlo-testclient [--title T] [--geometry WxH+X+Y] [--class NAME]\n"
                  "       [--pid|--no-pid] [--csd L,R,T,B] [--dock top|bottom|left|right]\n"
                  "       [--thickness N] [--screen-rect WxH+X+Y] [--min-size WxH]\n"
-                 "       [--type desktop|utility|toolbar|splash|normal] [--maximized]\n",
+                 "       [--type desktop|utility|toolbar|splash|normal] [--maximized]\n"
+                 "       [--events]\n",
                  message);
     std::exit(2);
 }
@@ -179,6 +183,8 @@ Options parseOptions(int argc, char **argv)
             if (o.type != "desktop" && o.type != "utility" && o.type != "toolbar"
                 && o.type != "splash" && o.type != "normal")
                 usage("bad --type");
+        } else if (arg == "--events") {
+            o.reportEvents = true;
         } else if (arg == "--maximized") {
             o.maximized = true;
         } else {
@@ -282,7 +288,11 @@ int main(int argc, char **argv)
     }
 
     const xcb_window_t w = xcb_generate_id(c);
-    const uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+    uint32_t eventMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    if (o.reportEvents)
+        eventMask |= XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_KEY_PRESS
+                     | XCB_EVENT_MASK_FOCUS_CHANGE;
+    const uint32_t values[] = {screen->white_pixel, eventMask};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, int16_t(g.x), int16_t(g.y),
                       uint16_t(g.width), uint16_t(g.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
@@ -371,6 +381,23 @@ int main(int argc, char **argv)
                 && message->data.data32[0] == deleteWindow) {
                 std::free(event);
                 break;
+            }
+        } else if (kind == XCB_BUTTON_PRESS) {
+            // One line per event, so a test can wait for what reached the client.
+            auto *press = reinterpret_cast<xcb_button_press_event_t *>(event);
+            std::printf("button %u %d %d\n", unsigned(press->detail), int(press->event_x),
+                        int(press->event_y));
+            std::fflush(stdout);
+        } else if (kind == XCB_KEY_PRESS) {
+            auto *press = reinterpret_cast<xcb_key_press_event_t *>(event);
+            std::printf("key %u %u\n", unsigned(press->detail), unsigned(press->state));
+            std::fflush(stdout);
+        } else if (kind == XCB_FOCUS_IN || kind == XCB_FOCUS_OUT) {
+            auto *focus = reinterpret_cast<xcb_focus_in_event_t *>(event);
+            // Grab and ungrab notifications are noise for a test.
+            if (focus->mode == XCB_NOTIFY_MODE_NORMAL) {
+                std::printf(kind == XCB_FOCUS_IN ? "focus in\n" : "focus out\n");
+                std::fflush(stdout);
             }
         } else if (kind == XCB_DESTROY_NOTIFY) {
             std::free(event);
