@@ -410,6 +410,11 @@ StartedWindow XTestUtil::startXterm(const QString &title, const QStringList &ext
     return {window, pid};
 }
 
+QProcess *XTestUtil::startProcess(const QString &program, const QStringList &arguments)
+{
+    return startTracked(program, arguments);
+}
+
 void XTestUtil::cleanup()
 {
     auto &processes = startedProcesses();
@@ -709,6 +714,16 @@ bool XTestUtil::click(int button)
 bool XTestUtil::clickAt(const QPoint &rootPosition, int button)
 {
     return movePointer(rootPosition) && click(button);
+}
+
+bool XTestUtil::buttonDown(int button)
+{
+    return xdotool({QStringLiteral("mousedown"), QString::number(button)});
+}
+
+bool XTestUtil::buttonUp(int button)
+{
+    return xdotool({QStringLiteral("mouseup"), QString::number(button)});
 }
 
 bool XTestUtil::key(const QString &keys)

@@ -15,6 +15,8 @@
 #include <QStringList>
 
 #include <functional>
+
+class QProcess;
 #include <optional>
 
 struct CommandResult {
@@ -72,6 +74,12 @@ public:
     /** Starts an xterm titled title and returns its client window once managed. */
     static StartedWindow startXterm(const QString &title, const QStringList &extraArguments = {},
                                     int timeoutMs = defaultTimeoutMs);
+
+    /**
+     * Starts any program (the program under test, a tray host, ...) so that
+     * cleanup() ends it. The process stays owned here; null if it did not start.
+     */
+    static QProcess *startProcess(const QString &program, const QStringList &arguments);
 
     /**
      * Ends everything started through these helpers (TERM, then KILL) and
@@ -135,6 +143,9 @@ public:
     static bool movePointer(const QPoint &rootPosition);
     static bool click(int button = 1);
     static bool clickAt(const QPoint &rootPosition, int button = 1);
+    /** Press and release apart, for drags. */
+    static bool buttonDown(int button = 1);
+    static bool buttonUp(int button = 1);
     /** keys in xdotool's notation: "ctrl+alt+Left", "super+KP_1". */
     static bool key(const QString &keys);
     static bool keyDown(const QString &keys);
