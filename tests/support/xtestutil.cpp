@@ -29,7 +29,8 @@ bool fail(const QString &message)
 
 // A connection of our own, apart from Qt's: the helpers work the same in a
 // QCoreApplication test, and their round trips never reorder Qt's events.
-struct Connection {
+struct Connection
+{
     xcb_connection_t *c = nullptr;
     xcb_window_t root = 0;
     QHash<QByteArray, xcb_atom_t> atoms;
@@ -157,7 +158,8 @@ bool sendRootMessage(quint32 window, const QByteArray &type, std::initializer_li
     return xcb_flush(conn->c) > 0;
 }
 
-struct Started {
+struct Started
+{
     std::unique_ptr<QProcess> process;
     quint32 window = 0;
     QByteArray pendingOutput; // what it printed after its window id
@@ -265,8 +267,7 @@ QString XTestUtil::xrunServer()
     return qEnvironmentVariable("VARLO_XRUN_SERVER");
 }
 
-CommandResult XTestUtil::run(const QString &program, const QStringList &arguments,
-                             int timeoutMs)
+CommandResult XTestUtil::run(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     CommandResult result;
     const QDeadlineTimer deadline(timeoutMs);
@@ -340,7 +341,8 @@ StartedWindow XTestUtil::startTestClient(const QStringList &arguments, int timeo
             return {};
         }
         if (process->bytesAvailable() == 0)
-            process->waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
+            process->waitForReadyRead(
+                int(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
         line += process->readAllStandardOutput();
     }
     bool ok = false;
@@ -357,8 +359,8 @@ StartedWindow XTestUtil::startTestClient(const QStringList &arguments, int timeo
         // away, so the id may still be listed for the old window; the frame
         // extents on this window show the window manager has taken it on.
         const int remaining = int(qMax<qint64>(deadline.remainingTime(), 1));
-        if (!waitForClientListed(window, true, remaining)
-            || !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1))))
+        if (!waitForClientListed(window, true, remaining) ||
+            !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1))))
             return {};
     }
     return started;
@@ -370,9 +372,9 @@ StartedWindow XTestUtil::startXterm(const QString &title, const QStringList &ext
     const QDeadlineTimer deadline(timeoutMs);
     // An Xft font: the core fonts xterm asks for by default need font
     // packages the test machine does not have.
-    QStringList arguments{QStringLiteral("-T"), title, QStringLiteral("-fa"),
-                          QStringLiteral("Monospace"), QStringLiteral("-fs"),
-                          QStringLiteral("10")};
+    QStringList arguments{QStringLiteral("-T"),  title,
+                          QStringLiteral("-fa"), QStringLiteral("Monospace"),
+                          QStringLiteral("-fs"), QStringLiteral("10")};
     arguments += extraArguments;
     QProcess *process = startTracked(QStringLiteral("xterm"), arguments);
     if (!process)
@@ -389,8 +391,8 @@ StartedWindow XTestUtil::startXterm(const QString &title, const QStringList &ext
                 // An xterm without _NET_WM_PID support is found by its title.
                 const QList<quint32> clients = clientList();
                 for (quint32 client : clients) {
-                    if (property8(client, "_NET_WM_NAME") == title.toUtf8()
-                        || property8(client, "WM_NAME") == title.toLocal8Bit())
+                    if (property8(client, "_NET_WM_NAME") == title.toUtf8() ||
+                        property8(client, "WM_NAME") == title.toLocal8Bit())
                         window = client;
                 }
             }
@@ -423,8 +425,8 @@ void XTestUtil::cleanup()
             started.process->terminate();
     }
     for (Started &started : processes) {
-        if (started.process->state() != QProcess::NotRunning
-            && !started.process->waitForFinished(1000)) {
+        if (started.process->state() != QProcess::NotRunning &&
+            !started.process->waitForFinished(1000)) {
             started.process->kill();
             started.process->waitForFinished(1000);
         }
@@ -446,8 +448,7 @@ void XTestUtil::cleanup()
     processes.clear();
 }
 
-QByteArray XTestUtil::waitForClientOutput(quint32 window, const QByteArray &prefix,
-                                          int timeoutMs)
+QByteArray XTestUtil::waitForClientOutput(quint32 window, const QByteArray &prefix, int timeoutMs)
 {
     Started *started = startedWith(window);
     if (!started) {
@@ -609,8 +610,8 @@ quint32 XTestUtil::activeWindow()
 
 bool XTestUtil::setOutputOff(const QString &output, int timeoutMs)
 {
-    const CommandResult result =
-        run(QStringLiteral("xrandr"), {QStringLiteral("--output"), output, QStringLiteral("--off")});
+    const CommandResult result = run(QStringLiteral("xrandr"),
+                                     {QStringLiteral("--output"), output, QStringLiteral("--off")});
     if (!result.ok())
         return false;
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))

@@ -19,7 +19,8 @@
 class QProcess;
 #include <optional>
 
-struct CommandResult {
+struct CommandResult
+{
     bool finished = false; // false: could not start, crashed or timed out
     int exitCode = -1;
     QByteArray standardOutput;
@@ -28,7 +29,8 @@ struct CommandResult {
     bool ok() const { return finished && exitCode == 0; }
 };
 
-struct StartedWindow {
+struct StartedWindow
+{
     quint32 window = 0; // the top-level client window, as in _NET_CLIENT_LIST
     qint64 pid = 0;
 

@@ -21,16 +21,25 @@
 
 namespace {
 
-struct Rect {
+struct Rect
+{
     int x = 0;
     int y = 0;
     int width = 0;
     int height = 0;
 };
 
-enum class Edge { None, Top, Bottom, Left, Right };
+enum class Edge
+{
+    None,
+    Top,
+    Bottom,
+    Left,
+    Right
+};
 
-struct Options {
+struct Options
+{
     std::string title = "varlo-testclient";
     std::string windowClass = "varlo-testclient";
     Rect geometry{0, 0, 400, 300};
@@ -180,8 +189,8 @@ Options parseOptions(int argc, char **argv)
                 usage("bad --min-size");
         } else if (arg == "--type") {
             o.type = value();
-            if (o.type != "desktop" && o.type != "utility" && o.type != "toolbar"
-                && o.type != "splash" && o.type != "normal")
+            if (o.type != "desktop" && o.type != "utility" && o.type != "toolbar" &&
+                o.type != "splash" && o.type != "normal")
                 usage("bad --type");
         } else if (arg == "--events") {
             o.reportEvents = true;
@@ -290,8 +299,8 @@ int main(int argc, char **argv)
     const xcb_window_t w = xcb_generate_id(c);
     uint32_t eventMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     if (o.reportEvents)
-        eventMask |= XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_KEY_PRESS
-                     | XCB_EVENT_MASK_FOCUS_CHANGE;
+        eventMask |=
+            XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_FOCUS_CHANGE;
     const uint32_t values[] = {screen->white_pixel, eventMask};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, int16_t(g.x), int16_t(g.y),
                       uint16_t(g.width), uint16_t(g.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
@@ -347,8 +356,8 @@ int main(int argc, char **argv)
     if (o.dock != Edge::None) {
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, ewmh._NET_WM_STRUT_PARTIAL,
                             XCB_ATOM_CARDINAL, 32, 12, strut.data());
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, ewmh._NET_WM_STRUT, XCB_ATOM_CARDINAL,
-                            32, 4, strut.data());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, ewmh._NET_WM_STRUT, XCB_ATOM_CARDINAL, 32,
+                            4, strut.data());
     }
 
     if (o.csd) {
@@ -361,7 +370,8 @@ int main(int argc, char **argv)
     }
 
     if (o.maximized) {
-        xcb_atom_t state[2] = {ewmh._NET_WM_STATE_MAXIMIZED_VERT, ewmh._NET_WM_STATE_MAXIMIZED_HORZ};
+        xcb_atom_t state[2] = {ewmh._NET_WM_STATE_MAXIMIZED_VERT,
+                               ewmh._NET_WM_STATE_MAXIMIZED_HORZ};
         xcb_ewmh_set_wm_state(&ewmh, w, 2, state);
     }
 
@@ -377,8 +387,8 @@ int main(int argc, char **argv)
             announced = true;
         } else if (kind == XCB_CLIENT_MESSAGE) {
             auto *message = reinterpret_cast<xcb_client_message_event_t *>(event);
-            if (message->type == ewmh.WM_PROTOCOLS && message->format == 32
-                && message->data.data32[0] == deleteWindow) {
+            if (message->type == ewmh.WM_PROTOCOLS && message->format == 32 &&
+                message->data.data32[0] == deleteWindow) {
                 std::free(event);
                 break;
             }
