@@ -119,8 +119,9 @@ void CommonBehavior::movePreview(int screen, QSize dim, QRect selection)
     if (!SettingsStore::readBool(d->settings, QStringLiteral("show_preview")))
         return;
     const QRect area = d->desktopAreaCache->availableGeometry(screen);
-    if (area.isEmpty()) {
-        // The screen went away while the request was on its way.
+    if (area.isEmpty() || selection.x() < 0 || selection.y() < 0 || selection.isEmpty()) {
+        // The screen went away while the request was on its way, or the
+        // pointer is over no cell: a preview of nothing is not shown at all.
         hidePreview();
         return;
     }

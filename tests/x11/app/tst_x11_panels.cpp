@@ -53,6 +53,16 @@ bool waitForLog(const QString &text, int count = 1, int timeoutMs = 10000)
     return XTestUtil::waitFor([&] { return readLog().count(text) >= count; }, timeoutMs);
 }
 
+quint32 rootWindow()
+{
+    static quint32 root = [] {
+        const QByteArray out = XTestUtil::run("xwininfo", {"-root"}).standardOutput;
+        const QRegularExpressionMatch m = QRegularExpression("Window id: (0x[0-9a-f]+)").match(QString::fromLatin1(out));
+        return m.hasMatch() ? m.captured(1).toUInt(nullptr, 16) : 0u;
+    }();
+    return root;
+}
+
 } // namespace
 
 class TestX11Panels : public QObject
@@ -117,7 +127,15 @@ private:
 
     bool drag(const QPoint &from, const QPoint &to, const std::function<void()> &midway = {})
     {
-        if (!XTestUtil::movePointer(from) || !XTestUtil::run("xdotool", {"mousedown", "1"}).ok())
+        if (!XTestUtil::movePointer(from))
+            return false;
+        // The window manager maps a panel's frame a moment after Varlo shows
+        // it: press only once there is a window under the pointer.
+        const bool hit = XTestUtil::waitFor([] {
+            const QByteArray where = XTestUtil::run("xdotool", {"getmouselocation", "--shell"}).standardOutput;
+            return !where.contains("WINDOW=" + QByteArray::number(rootWindow()) + "\n");
+        }, 3000);
+        if (!hit || !XTestUtil::run("xdotool", {"mousedown", "1"}).ok())
             return false;
         // A few steps, as a hand would move.
         for (int i = 1; i <= 4; ++i) {
@@ -150,7 +168,8 @@ private Q_SLOTS:
         m_varlo.start(varloPath(), {"-background"});
         QVERIFY(m_varlo.waitForStarted());
         QVERIFY2(waitForLog("| Finished application initialization."), qPrintable(readLog()));
-        QVERIFY(visiblePanels().isEmpty());
+        // Built shown and hidden at once: wait for the window manager to catch up.
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
     }
 
     void cleanupTestCase()
@@ -162,6 +181,7 @@ private Q_SLOTS:
 
     void secondStartShowsCentredPanels()
     {
+        XTestUtil::movePointer(QPoint(5, 1075)); // away from where the panels appear
         QVERIFY(wakeVarlo());
         QVERIFY2(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }), qPrintable(readLog()));
         for (QScreen *s : QGuiApplication::screens()) {
@@ -204,7 +224,9 @@ private Q_SLOTS:
                 return false;
             }, 3000);
         }));
-        QVERIFY2(previewSeen, qPrintable(m_lastWindows));
+        QVERIFY2(previewSeen, qPrintable(m_lastWindows + " pointer: "
+                                         + XTestUtil::run("xdotool", {"getmouselocation"}).standardOutput
+                                         + readLog()));
 
         const QRect expected = placementRect(area, Util::MarginMetrics_t(), QSize(6, 6), QRect(1, 1, 3, 2)).toRect();
         QVERIFY2(waitForLog("QRect(1,1 3x2)"), qPrintable(readLog()));
@@ -237,6 +259,34 @@ private Q_SLOTS:
         if (readLog().contains("Could not install keyboard hook"))
             QSKIP("the keyboard is not watched on this desktop: Shift cannot be seen");
         QCOMPARE(panelsLeft, 2);
+    }
+
+    void unpluggedScreenRebuildsThePanels()
+    {
+        QVERIFY(wakeVarlo());
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }));
+        // Hovering the second screen's panel shows the preview there.
+        const quint32 second = panelOn(secondScreenArea());
+        QVERIFY(second);
+        XTestUtil::movePointer(cellCentre(second, 2, 2));
+        QVERIFY(XTestUtil::setOutputOff("DUMMY1"));
+        // The panels are rebuilt for the one screen left, hidden.
+        QVERIFY2(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }), qPrintable(readLog()));
+        QCOMPARE(m_varlo.state(), QProcess::Running);
+        QVERIFY(wakeVarlo());
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().size() == 1; }));
+
+        // And a drag on it still places the window.
+        const QRect first = QGuiApplication::primaryScreen()->availableGeometry();
+        const quint32 panel = panelOn(first);
+        QVERIFY(panel);
+        QVERIFY(drag(cellCentre(panel, 5, 0), cellCentre(panel, 5, 0)));
+        const QRect expected = placementRect(first, Util::MarginMetrics_t(), QSize(6, 6), QRect(5, 0, 1, 1)).toRect();
+        QVERIFY2(XTestUtil::waitFor([&] { return landedOn(m_xterm.window, expected); }), qPrintable(readLog()));
+
+        QVERIFY(XTestUtil::setOutputOn("DUMMY1", QRect(1920, 0, 1280, 1024)));
+        QVERIFY(wakeVarlo());
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }));
     }
 };
 
