@@ -165,10 +165,36 @@ struct Started
     QByteArray pendingOutput; // what it printed after its window id
 };
 
+void endProcesses();
+
 std::vector<Started> &startedProcesses()
 {
     static std::vector<Started> processes;
+    static bool endsWithApplication = false;
+    if (!endsWithApplication) {
+        // A test that forgot cleanup(): end them with the application, while
+        // QProcess still works, not in static destruction after it.
+        qAddPostRoutine(endProcesses);
+        endsWithApplication = true;
+    }
     return processes;
+}
+
+void endProcesses()
+{
+    auto &processes = startedProcesses();
+    for (Started &started : processes) {
+        if (started.process->state() != QProcess::NotRunning)
+            started.process->terminate();
+    }
+    for (Started &started : processes) {
+        if (started.process->state() != QProcess::NotRunning &&
+            !started.process->waitForFinished(1000)) {
+            started.process->kill();
+            started.process->waitForFinished(1000);
+        }
+    }
+    processes.clear();
 }
 
 Started *startedFor(QProcess *process)
@@ -420,32 +446,26 @@ QProcess *XTestUtil::startProcess(const QString &program, const QStringList &arg
 void XTestUtil::cleanup()
 {
     auto &processes = startedProcesses();
-    for (Started &started : processes) {
-        if (started.process->state() != QProcess::NotRunning)
-            started.process->terminate();
+    QList<quint32> windows;
+    for (const Started &started : processes) {
+        if (started.window)
+            windows.append(started.window);
     }
-    for (Started &started : processes) {
-        if (started.process->state() != QProcess::NotRunning &&
-            !started.process->waitForFinished(1000)) {
-            started.process->kill();
-            started.process->waitForFinished(1000);
-        }
-    }
+    endProcesses();
     // Until the window manager has let go of the windows, a new client may
     // get one of their ids and be taken for the old window.
-    if (windowManagerRunning()) {
+    if (!windows.isEmpty() && windowManagerRunning()) {
         waitFor(
             [&] {
                 const QList<quint32> clients = clientList();
-                for (const Started &started : processes) {
-                    if (started.window && clients.contains(started.window))
+                for (quint32 window : windows) {
+                    if (clients.contains(window))
                         return false;
                 }
                 return true;
             },
             2000);
     }
-    processes.clear();
 }
 
 QByteArray XTestUtil::waitForClientOutput(quint32 window, const QByteArray &prefix, int timeoutMs)
