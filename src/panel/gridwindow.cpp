@@ -40,8 +40,8 @@ constexpr DpiTier dpiTiers[] = {
 
 bool usableGridSize(QSize size)
 {
-    return size.width() >= 1 && size.height() >= 1 && size.width() <= CellGrid::maximumDimension
-           && size.height() <= CellGrid::maximumDimension;
+    return size.width() >= 1 && size.height() >= 1 && size.width() <= CellGrid::maximumDimension &&
+           size.height() <= CellGrid::maximumDimension;
 }
 
 void noteUnusableSize(const QString &key, QSize size)
@@ -64,9 +64,8 @@ struct GridWindow::Private
 };
 
 GridWindow::GridWindow(CommonBehavior *controller)
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
-    , ui(std::make_unique<Ui::GridWindow>())
-    , d(std::make_unique<Private>())
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      ui(std::make_unique<Ui::GridWindow>()), d(std::make_unique<Private>())
 {
     d->desktopAreaCache = DesktopAreaCache::instance();
     d->controller = controller;
@@ -106,14 +105,15 @@ void GridWindow::adaptToDpi()
         while (dpi > tier->upToDpi)
             ++tier;
         // Appended, so that it overrides the form's rule for 96 DPI.
-        setStyleSheet(styleSheet()
-                      + QStringLiteral("\nQWidget#container { border-image: "
-                                       "url(:/images/frame_%1.png) %2 %2 %2 %2; border: %2px "
-                                       "transparent; }")
-                            .arg(tier->imageDpi)
-                            .arg(tier->frameBorder));
+        setStyleSheet(styleSheet() +
+                      QStringLiteral("\nQWidget#container { border-image: "
+                                     "url(:/images/frame_%1.png) %2 %2 %2 %2; border: %2px "
+                                     "transparent; }")
+                          .arg(tier->imageDpi)
+                          .arg(tier->frameBorder));
         const QSize iconSize(tier->iconSize, tier->iconSize);
-        ui->buttonClose->setIcon(QIcon(QStringLiteral(":/images/close_%1.png").arg(tier->imageDpi)));
+        ui->buttonClose->setIcon(
+            QIcon(QStringLiteral(":/images/close_%1.png").arg(tier->imageDpi)));
         ui->buttonClose->setIconSize(iconSize);
         ui->buttonSettings->setIcon(
             QIcon(QStringLiteral(":/images/gear_%1.png").arg(tier->imageDpi)));
@@ -148,8 +148,8 @@ QSize GridWindow::gridSize(bool noSubdivision, bool forceStored) const
 {
     const bool reset = SettingsStore::readBool(d->settings, QStringLiteral("grid/reset"));
     const bool subdivided = SettingsStore::readBool(d->settings, QStringLiteral("grid/subdivided"));
-    const QString key = (!reset || forceStored) ? QStringLiteral("grid/size")
-                                                : QStringLiteral("grid/reset_size");
+    const QString key =
+        (!reset || forceStored) ? QStringLiteral("grid/size") : QStringLiteral("grid/reset_size");
     QSize size = SettingsStore::readSize(d->settings, key);
     if (!usableGridSize(size)) {
         noteUnusableSize(key, size);
@@ -237,8 +237,8 @@ void GridWindow::subColShortcut()
 void GridWindow::stepStoredSize(QSize step)
 {
     const QSize size = gridSize(true, true) + step;
-    if (size.width() < 1 || size.width() > maximumStepSize || size.height() < 1
-        || size.height() > maximumStepSize)
+    if (size.width() < 1 || size.width() > maximumStepSize || size.height() < 1 ||
+        size.height() > maximumStepSize)
         return;
     d->settings.setValue(QStringLiteral("grid/size"), size);
     // The application hands the new size to every panel, this one included.

@@ -104,9 +104,12 @@ private Q_SLOTS:
         QTest::newRow("zero") << QVariant(QSize(0, 0)) << false << false << QSize(6, 6);
         QTest::newRow("negative") << QVariant(QSize(-3, 4)) << false << false << QSize(6, 6);
         QTest::newRow("over 100") << QVariant(QSize(500, 3)) << false << false << QSize(6, 6);
-        QTest::newRow("not a size") << QVariant(QStringLiteral("big")) << false << false << QSize(6, 6);
-        QTest::newRow("damaged and subdivided") << QVariant(QSize(0, 9)) << false << true << QSize(12, 12);
-        QTest::newRow("doubled past 100") << QVariant(QSize(60, 10)) << false << true << QSize(100, 20);
+        QTest::newRow("not a size")
+            << QVariant(QStringLiteral("big")) << false << false << QSize(6, 6);
+        QTest::newRow("damaged and subdivided")
+            << QVariant(QSize(0, 9)) << false << true << QSize(12, 12);
+        QTest::newRow("doubled past 100")
+            << QVariant(QSize(60, 10)) << false << true << QSize(100, 20);
     }
 
     void activateTakesTheGridFromTheSettings()
@@ -139,16 +142,24 @@ private Q_SLOTS:
         const QKeySequence addCol(QStringLiteral("Alt+="));
         const QKeySequence subRow(QStringLiteral("Shift+Alt+-"));
         const QKeySequence subCol(QStringLiteral("Alt+-"));
-        QTest::newRow("add row, subdivided") << QSize(3, 2) << true << addRow << QSize(4, 2) << QSize(8, 4);
+        QTest::newRow("add row, subdivided")
+            << QSize(3, 2) << true << addRow << QSize(4, 2) << QSize(8, 4);
         QTest::newRow("add column") << QSize(3, 2) << false << addCol << QSize(3, 3) << QSize(3, 3);
-        QTest::newRow("subtract row") << QSize(3, 2) << false << subRow << QSize(2, 2) << QSize(2, 2);
-        QTest::newRow("subtract column") << QSize(3, 2) << false << subCol << QSize(3, 1) << QSize(3, 1);
-        QTest::newRow("10 x 10 add row") << QSize(10, 10) << false << addRow << QSize(10, 10) << QSize();
-        QTest::newRow("10 x 10 add column") << QSize(10, 10) << true << addCol << QSize(10, 10) << QSize();
-        QTest::newRow("1 x 1 subtract row") << QSize(1, 1) << false << subRow << QSize(1, 1) << QSize();
-        QTest::newRow("1 x 1 subtract column") << QSize(1, 1) << false << subCol << QSize(1, 1) << QSize();
+        QTest::newRow("subtract row")
+            << QSize(3, 2) << false << subRow << QSize(2, 2) << QSize(2, 2);
+        QTest::newRow("subtract column")
+            << QSize(3, 2) << false << subCol << QSize(3, 1) << QSize(3, 1);
+        QTest::newRow("10 x 10 add row")
+            << QSize(10, 10) << false << addRow << QSize(10, 10) << QSize();
+        QTest::newRow("10 x 10 add column")
+            << QSize(10, 10) << true << addCol << QSize(10, 10) << QSize();
+        QTest::newRow("1 x 1 subtract row")
+            << QSize(1, 1) << false << subRow << QSize(1, 1) << QSize();
+        QTest::newRow("1 x 1 subtract column")
+            << QSize(1, 1) << false << subCol << QSize(1, 1) << QSize();
         // A size no grid can show is replaced by the default, and the step starts from there.
-        QTest::newRow("damaged size") << QSize(0, 0) << false << addRow << QSize(7, 6) << QSize(7, 6);
+        QTest::newRow("damaged size")
+            << QSize(0, 0) << false << addRow << QSize(7, 6) << QSize(7, 6);
     }
 
     void rowAndColumnKeysStepTheStoredSize()
@@ -189,7 +200,8 @@ private Q_SLOTS:
     {
         QSettings().setValue("grid/size", QSize(3, 2));
         showOnSecondScreen();
-        QCOMPARE(m_panel->geometry().center(), DesktopAreaCache::instance()->availableGeometry(1).center());
+        QCOMPARE(m_panel->geometry().center(),
+                 DesktopAreaCache::instance()->availableGeometry(1).center());
 
         DragFrame *frame = m_panel->dragFrame();
         QSignalSpy preview(m_panel.get(), &GridWindow::requestPreviewMove);
