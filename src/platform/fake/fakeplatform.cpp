@@ -15,6 +15,30 @@ struct FakePlatform::Private
     int enumerations = 0;
     bool compositorAvailable = true;
     bool compositingActive = false;
+    bool keysWatchable = true;
+    bool watchingKeys = false;
+    KeyWatcher keyWatcher;
+    bool modifiers[4] = {};
+
+    // Copied first, as the X11 backend does: the slot behind it may stop the
+    // watching and so replace the function while it runs.
+    void deliverKey(int vk, bool isUp)
+    {
+        if (!watchingKeys)
+            return;
+        const KeyWatcher w = keyWatcher;
+        if (w.key)
+            w.key(vk, isUp);
+    }
+
+    void deliverModifiers()
+    {
+        if (!watchingKeys)
+            return;
+        const KeyWatcher w = keyWatcher;
+        if (w.modifiers)
+            w.modifiers(modifiers[0], modifiers[1], modifiers[2], modifiers[3]);
+    }
 };
 
 FakePlatform::FakePlatform() : d(std::make_unique<Private>()) {}
@@ -247,4 +271,60 @@ void FakePlatform::clearRequests()
 int FakePlatform::enumerations() const
 {
     return d->enumerations;
+}
+
+bool FakePlatform::watchKeys(const KeyWatcher &watcher)
+{
+    if (!d->keysWatchable) {
+        d->lastError = QStringLiteral("the X server has no XInput 2");
+        return false;
+    }
+    d->keyWatcher = watcher;
+    d->watchingKeys = true;
+    d->deliverModifiers();
+    return true;
+}
+
+void FakePlatform::stopWatchingKeys()
+{
+    d->watchingKeys = false;
+    d->keyWatcher = KeyWatcher();
+}
+
+void FakePlatform::stackBelow(WId window, WId sibling)
+{
+    d->requests.append(QStringLiteral("stackBelow"));
+    if (window == sibling || !d->stacking.contains(window) || !d->stacking.contains(sibling))
+        return;
+    d->stacking.removeOne(window);
+    d->stacking.insert(d->stacking.indexOf(sibling) + 1, window);
+}
+
+void FakePlatform::setKeysWatchable(bool watchable)
+{
+    d->keysWatchable = watchable;
+}
+
+bool FakePlatform::isWatchingKeys() const
+{
+    return d->watchingKeys;
+}
+
+void FakePlatform::pressKey(int vk)
+{
+    d->deliverKey(vk, false);
+}
+
+void FakePlatform::releaseKey(int vk)
+{
+    d->deliverKey(vk, true);
+}
+
+void FakePlatform::setModifierState(bool shift, bool control, bool alt, bool win)
+{
+    d->modifiers[0] = shift;
+    d->modifiers[1] = control;
+    d->modifiers[2] = alt;
+    d->modifiers[3] = win;
+    d->deliverModifiers();
 }

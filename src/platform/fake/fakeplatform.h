@@ -62,6 +62,13 @@ public:
     bool compositingActive() override;
     bool setBlurBehind(WId ownWindow, bool enable, const QRect &region) override;
 
+    /** True (and the current modifier state is delivered) unless setKeysWatchable(false). */
+    bool watchKeys(const KeyWatcher &watcher) override;
+    void stopWatchingKeys() override;
+
+    /** Moves window right below sibling in the stacking list when both are there. */
+    void stackBelow(WId window, WId sibling) override;
+
     // --- Scripting ----------------------------------------------------------
 
     /** Adds a window on top of the stacking order. */
@@ -76,10 +83,19 @@ public:
     void setCompositorAvailable(bool available);
     void setCompositingActive(bool active);
 
+    /** False: watchKeys() fails, as on a desktop without XInput 2. */
+    void setKeysWatchable(bool watchable);
+    bool isWatchingKeys() const;
+    /** Key events as the X server would report them; dropped while nobody watches. */
+    void pressKey(int vk);
+    void releaseKey(int vk);
+    /** The modifiers really held, told to the watcher as after a missed release. */
+    void setModifierState(bool shift, bool control, bool alt, bool win);
+
     /**
      * The requests so far, one word each, separated by spaces:
      * "move(X,Y)", "size(WxH)", "moveSize(X,Y WxH)", "raise", "maximize", "restore",
-     * "blur(on X,Y WxH)" / "blur(off)".
+     * "blur(on X,Y WxH)" / "blur(off)", "stackBelow".
      */
     QString requests() const;
     void clearRequests();

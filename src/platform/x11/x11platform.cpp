@@ -1,6 +1,7 @@
 #include "x11platform.h"
 
 #include "procfs.h"
+#include "x11keywatcher.h"
 #include "varlolog.h"
 
 #include <QElapsedTimer>
@@ -66,6 +67,8 @@ struct X11Platform::Private
     // placement asks several times within a few milliseconds.
     QElapsedTimer supportedAge;
     QList<xcb_atom_t> supported;
+
+    std::unique_ptr<X11KeyWatcher> keys;
 
     xcb_atom_t intern(const char *name)
     {
@@ -581,4 +584,41 @@ bool X11Platform::setBlurBehind(WId ownWindow, bool enable, const QRect &region)
     }
     xcb_flush(d->connection);
     return true;
+}
+
+bool X11Platform::watchKeys(const KeyWatcher &watcher)
+{
+    if (!d->keys)
+        d->keys = std::make_unique<X11KeyWatcher>(d->connection, d->root);
+    QString reason;
+    if (d->keys->start(watcher, &reason))
+        return true;
+    d->lastError = reason;
+    vWarning() << "Keys cannot be watched:" << reason;
+    return false;
+}
+
+void X11Platform::stopWatchingKeys()
+{
+    if (d->keys)
+        d->keys->stop();
+}
+
+void X11Platform::stackBelow(WId window, WId sibling)
+{
+    // A window cannot go below itself; the server answers BadMatch.
+    if (!d->connection || !window || !sibling || window == sibling)
+        return;
+    const xcb_window_t w = xcb_window_t(window);
+    const xcb_window_t s = xcb_window_t(sibling);
+    if (d->ewmhReady && d->wmSupports(d->ewmh._NET_RESTACK_WINDOW)) {
+        // Our windows sit in frames of the window manager, which are the
+        // siblings that count; only it knows them.
+        xcb_ewmh_request_restack_window(&d->ewmh, d->screen, w, s, XCB_STACK_MODE_BELOW);
+    } else {
+        const uint32_t values[] = {s, XCB_STACK_MODE_BELOW};
+        d->sendChecked(xcb_configure_window_checked(
+            d->connection, w, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values));
+    }
+    xcb_flush(d->connection);
 }

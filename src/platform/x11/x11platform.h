@@ -51,6 +51,11 @@ public:
     bool compositingActive() override;
     bool setBlurBehind(WId ownWindow, bool enable, const QRect &region) override;
 
+    bool watchKeys(const KeyWatcher &watcher) override;
+    void stopWatchingKeys() override;
+
+    void stackBelow(WId window, WId sibling) override;
+
 private:
     struct Private;
     std::unique_ptr<Private> d;
