@@ -6,6 +6,11 @@
 struct ElidedLabel::Private
 {
     QFont baseFont;
+    // What the shown text was fitted for: the panels hand the same name in
+    // twice a second, and laying it out again each time is most of their idle cost.
+    QString fittedText;
+    QSize fittedSize;
+    bool fitted = false;
 };
 
 ElidedLabel::ElidedLabel(QWidget *parent, Qt::WindowFlags f)
@@ -18,6 +23,7 @@ ElidedLabel::~ElidedLabel() = default;
 
 void ElidedLabel::setFont(const QFont &font)
 {
+    d->fitted = false;
     d->baseFont = font;
     QWidget::setFont(font);
 }
@@ -29,6 +35,12 @@ void ElidedLabel::setTextFormat(Qt::TextFormat format)
 
 void ElidedLabel::setText(const QString &text)
 {
+    if (d->fitted && text == d->fittedText && size() == d->fittedSize)
+        return;
+    d->fitted = true;
+    d->fittedText = text;
+    d->fittedSize = size();
+
     // The 20 pixels keep the text clear of the box's rounded edge.
     const int availableWidth = width() - 20;
     const int availableHeight = height();

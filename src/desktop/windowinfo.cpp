@@ -97,6 +97,15 @@ QString applicationNameOf(const QString &title, WindowType type, const QString &
     return name;
 }
 
+// The program of the process asked about last.
+struct ProgramMemo
+{
+    qint64 pid = -1;
+    QString executable;
+    QString program;
+};
+ProgramMemo g_programMemo;
+
 // One window under inspection; the program and the name are found only when asked.
 struct Candidate
 {
@@ -113,8 +122,19 @@ struct Candidate
                 vDebug() << QStringLiteral("GetWindowThreadProcessId: ") + lastErrorString();
                 path = QString();
             } else {
-                Platform *platform = Platform::instance();
-                path = programOfRuntime(platform, facts.pid, processImagePath(facts.pid));
+                // The panels ask twice a second, nearly always about the same
+                // process: its program is worked out again only when the
+                // process or its executable changed.
+                qint64 &lastPid = g_programMemo.pid;
+                QString &lastExecutable = g_programMemo.executable;
+                QString &lastProgram = g_programMemo.program;
+                const QString executable = processImagePath(facts.pid);
+                if (facts.pid != lastPid || executable != lastExecutable || executable.isEmpty()) {
+                    lastProgram = programOfRuntime(Platform::instance(), facts.pid, executable);
+                    lastPid = facts.pid;
+                    lastExecutable = executable;
+                }
+                path = lastProgram;
             }
         }
         return *path;
@@ -288,4 +308,5 @@ QString lastErrorString()
 void resetRememberedWindow()
 {
     g_remembered = 0;
+    g_programMemo = ProgramMemo();
 }
