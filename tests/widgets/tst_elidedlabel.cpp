@@ -21,6 +21,7 @@ private Q_SLOTS:
     void pixelSizedBaseFont();
     void newBaseFontWaitsForNextText();
     void plainTextOnly();
+    void sameTextRefitsOnlyAfterAResize();
 };
 
 void TestElidedLabel::fitting_data()
@@ -110,6 +111,24 @@ void TestElidedLabel::newBaseFontWaitsForNextText()
     QCOMPARE(label.font().pointSize(), 10);
     label.setText(QStringLiteral("Ok"));
     QCOMPARE(label.font().pointSize(), 16);
+}
+
+void TestElidedLabel::sameTextRefitsOnlyAfterAResize()
+{
+    // The panels set the same name twice a second; a new size must still count.
+    ElidedLabel label;
+    label.setFont(pointFont(14));
+    label.resize(400, 60);
+    const QString name = QStringLiteral("A fairly long application name");
+    label.setText(name);
+    QCOMPARE(label.text(), name);
+    label.resize(90, 60);
+    label.setText(name);
+    QVERIFY(label.text() != name);
+    QVERIFY(label.text().endsWith(QChar(0x2026)));
+    label.resize(400, 60);
+    label.setText(name);
+    QCOMPARE(label.text(), name);
 }
 
 void TestElidedLabel::plainTextOnly()
