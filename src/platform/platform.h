@@ -179,7 +179,11 @@ public:
 
     // --- Our own windows -------------------------------------------------
 
-    /** Puts one of our windows directly below another of ours in the stacking order. */
+    /**
+     * Puts one of our windows directly below another of ours in the stacking
+     * order; with a window manager the sibling is raised to the top of its
+     * layer on the way. Either window gone: nothing happens.
+     */
     virtual void stackBelow(WId window, WId sibling)
     {
         Q_UNUSED(window)

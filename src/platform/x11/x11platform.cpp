@@ -1,8 +1,8 @@
 #include "x11platform.h"
 
 #include "procfs.h"
-#include "x11keywatcher.h"
 #include "varlolog.h"
+#include "x11keywatcher.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -609,16 +609,18 @@ void X11Platform::stackBelow(WId window, WId sibling)
     // A window cannot go below itself; the server answers BadMatch.
     if (!d->connection || !window || !sibling || window == sibling)
         return;
-    const xcb_window_t w = xcb_window_t(window);
-    const xcb_window_t s = xcb_window_t(sibling);
     if (d->ewmhReady && d->wmSupports(d->ewmh._NET_RESTACK_WINDOW)) {
-        // Our windows sit in frames of the window manager, which are the
-        // siblings that count; only it knows them.
-        xcb_ewmh_request_restack_window(&d->ewmh, d->screen, w, s, XCB_STACK_MODE_BELOW);
-    } else {
-        const uint32_t values[] = {s, XCB_STACK_MODE_BELOW};
-        d->sendChecked(xcb_configure_window_checked(
-            d->connection, w, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values));
+        // Openbox takes "Below" with a sibling for "to the bottom of the
+        // stack", under every other program's window. Raising the window and
+        // then the sibling leaves it right below the sibling with any manager;
+        // the sibling is the window in front anyway when we ask.
+        raiseWindow(window);
+        raiseWindow(sibling);
+        return;
     }
+    const uint32_t values[] = {uint32_t(sibling), XCB_STACK_MODE_BELOW};
+    d->sendChecked(xcb_configure_window_checked(
+        d->connection, xcb_window_t(window),
+        XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values));
     xcb_flush(d->connection);
 }

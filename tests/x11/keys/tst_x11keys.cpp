@@ -1,0 +1,230 @@
+#include "keyboardhook.h"
+#include "platform.h"
+#include "xtestutil.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <QtTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+xcb_connection_t *connection()
+{
+    auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+// The child of the root that holds window: the window manager's frame, or
+// the window itself when nothing reparented it.
+xcb_window_t topLevelOf(xcb_window_t window)
+{
+    xcb_connection_t *c = connection();
+    for (;;) {
+        xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        if (!tree)
+            return 0;
+        const xcb_window_t parent = tree->parent, root = tree->root;
+        std::free(tree);
+        if (parent == root || parent == XCB_WINDOW_NONE)
+            return window;
+        window = parent;
+    }
+}
+
+// The root's children, bottom first.
+QList<xcb_window_t> rootChildren()
+{
+    xcb_connection_t *c = connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    QList<xcb_window_t> result;
+    xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+    if (!tree)
+        return result;
+    const xcb_window_t *children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
+        result.append(children[i]);
+    std::free(tree);
+    return result;
+}
+
+bool directlyBelow(WId window, WId sibling)
+{
+    const QList<xcb_window_t> children = rootChildren();
+    const int w = children.indexOf(topLevelOf(xcb_window_t(window)));
+    const int s = children.indexOf(topLevelOf(xcb_window_t(sibling)));
+    return w >= 0 && s >= 0 && w + 1 == s;
+}
+
+} // namespace
+
+class TestX11Keys : public QObject
+{
+    Q_OBJECT
+
+private:
+    KeyboardHook *hook() { return KeyboardHook::instance(); }
+
+    // Raw events come in order: once Escape has been seen, everything typed
+    // before it has been, too.
+    bool drain()
+    {
+        QSignalSpy escape(hook(), &KeyboardHook::escape);
+        return XTestUtil::key(QStringLiteral("Escape")) &&
+               XTestUtil::waitFor([&] { return escape.count() > 0; });
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCOMPARE(Platform::instance()->backendName(), QStringLiteral("x11"));
+        QVERIFY(hook()->install());
+        QVERIFY(hook()->isInstalled());
+        QVERIFY(drain());
+        // The dummy server's keymap has no Help key. Giving it one now also
+        // checks that a changed keymap is read again.
+        QVERIFY(XTestUtil::run(QStringLiteral("xmodmap"), {"-e", "keycode 245 = Help"}).ok());
+    }
+
+    void cleanupTestCase()
+    {
+        XTestUtil::cleanup();
+        KeyboardHook::destroyInstance();
+    }
+
+    void patterns_data()
+    {
+        QTest::addColumn<QStringList>("xdotool");
+        QTest::addColumn<int>("altUps");
+        QTest::addColumn<int>("helps");
+
+        QTest::newRow("alt alone") << QStringList{"key", "alt"} << 1 << 0;
+        QTest::newRow("right alt alone") << QStringList{"key", "Alt_R"} << 1 << 0;
+        QTest::newRow("alt+tab") << QStringList{"keydown", "alt", "key", "Tab", "keyup", "alt"} << 0
+                                 << 0;
+        QTest::newRow("alt+unknown key")
+            << QStringList{"keydown", "alt", "key", "udiaeresis", "keyup", "alt"} << 0 << 0;
+        QTest::newRow("ctrl+alt") << QStringList{"key", "ctrl+alt"} << 0 << 0;
+        QTest::newRow("f1") << QStringList{"key", "F1"} << 0 << 1;
+        // xdotool's "shift+F1" lets go of Shift first; a user lets go of F1 first.
+        QTest::newRow("shift+f1") << QStringList{"keydown", "shift", "key", "F1", "keyup", "shift"}
+                                  << 0 << 0;
+        QTest::newRow("super+f1") << QStringList{"keydown", "super", "key", "F1", "keyup", "super"}
+                                  << 0 << 0;
+        // xdotool does not know the name "Help".
+        QTest::newRow("help key") << QStringList{"key", "0xff6a"} << 0 << 1;
+    }
+
+    void patterns()
+    {
+        QFETCH(QStringList, xdotool);
+        QFETCH(int, altUps);
+        QFETCH(int, helps);
+        QSignalSpy altUp(hook(), &KeyboardHook::altUp);
+        QSignalSpy help(hook(), &KeyboardHook::help);
+        const CommandResult r = XTestUtil::run(QStringLiteral("xdotool"), xdotool);
+        QVERIFY2(r.ok(), r.standardError.constData());
+        QVERIFY(drain());
+        QCOMPARE(altUp.count(), altUps);
+        QCOMPARE(help.count(), helps);
+        QVERIFY(!hook()->isShiftDown());
+    }
+
+    void escapeOnRelease()
+    {
+        QSignalSpy escape(hook(), &KeyboardHook::escape);
+        QVERIFY(XTestUtil::keyDown(QStringLiteral("Escape")));
+        QTest::qWait(200);
+        QCOMPARE(escape.count(), 0);
+        QVERIFY(XTestUtil::keyUp(QStringLiteral("Escape")));
+        QVERIFY(XTestUtil::waitFor([&] { return escape.count() == 1; }));
+    }
+
+    void shiftHeld()
+    {
+        QVERIFY(XTestUtil::keyDown(QStringLiteral("shift")));
+        QVERIFY(XTestUtil::waitFor([&] { return hook()->isShiftDown(); }));
+        QVERIFY(XTestUtil::keyUp(QStringLiteral("shift")));
+        QVERIFY(XTestUtil::waitFor([&] { return !hook()->isShiftDown(); }));
+    }
+
+    void reinstallTellsTheModifiersHeld()
+    {
+        QVERIFY(hook()->remove());
+        QVERIFY(XTestUtil::keyDown(QStringLiteral("shift")));
+        QTest::qWait(100);
+        QVERIFY(!hook()->isShiftDown());
+        QVERIFY(hook()->install());
+        const bool shiftSeen = hook()->isShiftDown();
+        QVERIFY(XTestUtil::keyUp(QStringLiteral("shift")));
+        QVERIFY(shiftSeen);
+        QVERIFY(XTestUtil::waitFor([&] { return !hook()->isShiftDown(); }));
+    }
+
+    void keysStillReachOtherPrograms()
+    {
+        if (qEnvironmentVariableIsSet("VARLO_TEST_NO_WM"))
+            QSKIP("needs a window manager to focus the xterm");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString file = dir.filePath(QStringLiteral("typed"));
+        const StartedWindow xterm =
+            XTestUtil::startXterm(QStringLiteral("keys"),
+                                  {QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+                                   QStringLiteral("read x; echo \"$x\" > '%1'").arg(file)});
+        QVERIFY2(xterm, qPrintable(XTestUtil::lastError()));
+        QVERIFY2(XTestUtil::activate(xterm.window), qPrintable(XTestUtil::lastError()));
+        QSignalSpy escape(hook(), &KeyboardHook::escape);
+        // Escape first: a key the hook acts on must get through as well as any.
+        QVERIFY(XTestUtil::key(QStringLiteral("Escape")));
+        QVERIFY(XTestUtil::waitFor([&] { return escape.count() == 1; }));
+        QVERIFY(XTestUtil::key(QStringLiteral("ctrl+u")));
+        QVERIFY(XTestUtil::typeText(QStringLiteral("varlo")));
+        QVERIFY(XTestUtil::key(QStringLiteral("Return")));
+        QVERIFY(XTestUtil::waitFor([&] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) && f.readAll() == "varlo\n";
+        }));
+    }
+
+    void stackBelow()
+    {
+        auto makeWindow = [](const QString &title, const QPoint &at) {
+            auto w = std::make_unique<QWidget>();
+            w->setWindowTitle(title);
+            w->setGeometry(QRect(at, QSize(200, 150)));
+            w->show();
+            return w;
+        };
+        std::unique_ptr<QWidget> a = makeWindow(QStringLiteral("a"), QPoint(100, 100));
+        std::unique_ptr<QWidget> b = makeWindow(QStringLiteral("b"), QPoint(150, 150));
+        QVERIFY(QTest::qWaitForWindowExposed(a.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(b.get()));
+        const bool wm = !qEnvironmentVariableIsSet("VARLO_TEST_NO_WM");
+        QVERIFY(!wm || XTestUtil::waitForClientListed(quint32(a->winId())));
+        QVERIFY(!wm || XTestUtil::waitForClientListed(quint32(b->winId())));
+        // A third window on top, so that "below b" is not "the bottom".
+        std::unique_ptr<QWidget> c = makeWindow(QStringLiteral("c"), QPoint(200, 200));
+        QVERIFY(QTest::qWaitForWindowExposed(c.get()));
+        QVERIFY(!wm || XTestUtil::waitForClientListed(quint32(c->winId())));
+
+        Platform::instance()->stackBelow(c->winId(), b->winId());
+        QVERIFY(XTestUtil::waitFor([&] { return directlyBelow(c->winId(), b->winId()); }));
+        Platform::instance()->stackBelow(a->winId(), c->winId());
+        QVERIFY(XTestUtil::waitFor([&] { return directlyBelow(a->winId(), c->winId()); }));
+        // Below itself is no request at all, and raises no X error.
+        Platform::instance()->stackBelow(a->winId(), a->winId());
+        QTest::qWait(100);
+        QVERIFY(directlyBelow(a->winId(), c->winId()));
+    }
+};
+
+QTEST_MAIN(TestX11Keys)
+#include "tst_x11keys.moc"
