@@ -168,6 +168,31 @@ private Q_SLOTS:
         QVERIFY(XTestUtil::waitFor([&] { return !hook()->isShiftDown(); }));
     }
 
+    // While a passive grab of ours is active the keys go to us as core
+    // events; the modifiers must not stay held when their raw releases are
+    // missing.
+    void modifiersDoNotStickThroughAGrabOfOurs()
+    {
+        xcb_connection_t *c = connection();
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        const xcb_keycode_t f12 = 96; // evdev keycodes, as the dummy server uses
+        xcb_generic_error_t *error =
+            xcb_request_check(c, xcb_grab_key_checked(c, 1, root, XCB_MOD_MASK_SHIFT, f12,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        QVERIFY(!error);
+        const CommandResult r =
+            XTestUtil::run(QStringLiteral("xdotool"), {"keydown", "shift", "keydown", "F12",
+                                                       "keyup", "shift", "keyup", "F12"});
+        QVERIFY(r.ok());
+        QVERIFY(drain());
+        xcb_ungrab_key(c, f12, root, XCB_MOD_MASK_SHIFT);
+        xcb_flush(c);
+        QVERIFY(!hook()->isShiftDown());
+        QSignalSpy help(hook(), &KeyboardHook::help);
+        QVERIFY(XTestUtil::key(QStringLiteral("F1")));
+        QVERIFY(XTestUtil::waitFor([&] { return help.count() == 1; }));
+    }
+
     void keysStillReachOtherPrograms()
     {
         if (qEnvironmentVariableIsSet("VARLO_TEST_NO_WM"))
