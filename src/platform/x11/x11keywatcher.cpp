@@ -68,11 +68,14 @@ struct X11KeyWatcher::Private
             xcb_key_symbols_free(symbols);
     }
 
-    int vkOf(xcb_keycode_t keycode)
+    int vkOf(uint32_t keycode)
     {
+        if (keycode > 255)
+            return 0;
         if (!symbols)
             symbols = xcb_key_symbols_alloc(connection);
-        return symbols ? KeyCodes::vkFromKeysym(xcb_key_symbols_get_keysym(symbols, keycode, 0))
+        return symbols ? KeyCodes::vkFromKeysym(
+                             xcb_key_symbols_get_keysym(symbols, xcb_keycode_t(keycode), 0))
                        : 0;
     }
 
@@ -130,7 +133,7 @@ struct X11KeyWatcher::Private
         bool held[5] = {};
         for (int keycode = 8; keycode < 256; ++keycode) {
             if (keymap->keys[keycode / 8] & (1 << (keycode % 8)))
-                held[modifierOf(vkOf(xcb_keycode_t(keycode)))] = true;
+                held[modifierOf(vkOf(uint32_t(keycode)))] = true;
         }
         std::free(keymap);
         deliverModifiers(held[Shift], held[Control], held[Alt], held[Win]);
@@ -250,8 +253,7 @@ bool X11KeyWatcher::nativeEventFilter(const QByteArray &eventType, void *message
         // Auto-repeat comes as further presses (XIKeyRepeat set): a press
         // is what the hook expects of it.
         const auto *raw = static_cast<const xcb_input_raw_key_press_event_t *>(message);
-        d->deliverKey(d->vkOf(xcb_keycode_t(raw->detail)),
-                      ge->event_type == XCB_INPUT_RAW_KEY_RELEASE);
+        d->deliverKey(d->vkOf(raw->detail), ge->event_type == XCB_INPUT_RAW_KEY_RELEASE);
         break;
     }
     case XCB_KEY_PRESS:
