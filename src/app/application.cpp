@@ -54,6 +54,7 @@ struct Application::Private
     SingleInstance *singleInstance = nullptr;
     QSocketNotifier *signalNotifier = nullptr;
     int osMajorVersion = 0;
+    bool terminationRequested = false;
 
     // The order of destruction is part of the design: the placement
     // controller goes before the hook it listens to, the panels last.
@@ -200,6 +201,10 @@ int Application::run()
         vDebug() << "Started in the background.";
     else
         showGrids();
+    // Start-up can process events (showing windows does); a SIGTERM that
+    // arrived meanwhile must still end the program.
+    if (d->terminationRequested)
+        return 0;
     return QApplication::exec();
 }
 
@@ -474,11 +479,13 @@ void Application::watchTerminationSignals()
         return;
     ::fcntl(g_signalFds[0], F_SETFL, O_NONBLOCK);
     d->signalNotifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
-    connect(d->signalNotifier, &QSocketNotifier::activated, this, [] {
+    connect(d->signalNotifier, &QSocketNotifier::activated, this, [this] {
         char buf[16];
         while (::read(g_signalFds[1], buf, sizeof(buf)) > 0) {
         }
         vDebug() << "Termination signal received.";
+        // quit() does nothing before the loop runs; run() looks at the flag.
+        d->terminationRequested = true;
         QCoreApplication::quit();
     });
     ::fcntl(g_signalFds[1], F_SETFL, O_NONBLOCK);

@@ -104,6 +104,7 @@ private Q_SLOTS:
     void manyStartsAtOnceLeaveOneInstance();
     void lockOfAKilledInstanceDoesNotBlock();
     void terminationCleansUp();
+    void terminationDuringStartUp();
     void crashLeavesReportAndStartsReporter();
     void unwritableLogFolderStillRuns();
     void noDisplayIsOneClearLine();
@@ -243,6 +244,20 @@ void TestX11Startup::terminationCleansUp()
         QCOMPARE(varlo->exitCode(), 0);
         QVERIFY(s.log().contains("| Cleaning up..."));
         QVERIFY(QDir(s.runtime()).entryList({"ORRITH_VARLO*", "VarloBroadcast*"}).isEmpty());
+    }
+}
+
+void TestX11Startup::terminationDuringStartUp()
+{
+    // A logout can come while the panels are still being shown: the
+    // signal must end the program all the same.
+    for (int i = 0; i < 5; ++i) {
+        Session s;
+        auto varlo = s.start();
+        QVERIFY(s.waitForLog(kShown));
+        ::kill(pid_t(varlo->processId()), SIGTERM);
+        QVERIFY2(varlo->waitForFinished(8000), qPrintable(s.log()));
+        QCOMPARE(varlo->exitStatus(), QProcess::NormalExit);
     }
 }
 
