@@ -609,6 +609,34 @@ void X11Platform::stackBelow(WId window, WId sibling)
     // A window cannot go below itself; the server answers BadMatch.
     if (!d->connection || !window || !sibling || window == sibling)
         return;
+    // A window the manager does not manage (the placement preview) is
+    // restacked by us, against the sibling's frame: only children of the root
+    // can be stacked against each other.
+    xcb_get_window_attributes_reply_t *attributes = xcb_get_window_attributes_reply(
+        d->connection, xcb_get_window_attributes(d->connection, xcb_window_t(window)), nullptr);
+    const bool unmanaged = attributes && attributes->override_redirect;
+    free(attributes);
+    if (unmanaged) {
+        xcb_window_t frame = xcb_window_t(sibling);
+        for (int depth = 0; depth < 8; ++depth) {
+            xcb_query_tree_reply_t *tree =
+                xcb_query_tree_reply(d->connection, xcb_query_tree(d->connection, frame), nullptr);
+            if (!tree)
+                return;
+            const xcb_window_t parent = tree->parent;
+            const xcb_window_t root = tree->root;
+            free(tree);
+            if (parent == root || parent == XCB_WINDOW_NONE)
+                break;
+            frame = parent;
+        }
+        const uint32_t values[] = {uint32_t(frame), XCB_STACK_MODE_BELOW};
+        d->sendChecked(xcb_configure_window_checked(
+            d->connection, xcb_window_t(window),
+            XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values));
+        xcb_flush(d->connection);
+        return;
+    }
     if (d->ewmhReady && d->wmSupports(d->ewmh._NET_RESTACK_WINDOW)) {
         // Openbox takes "Below" with a sibling for "to the bottom of the
         // stack", under every other program's window. Raising the window and

@@ -53,6 +53,39 @@ bool waitForLog(const QString &text, int count = 1, int timeoutMs = 10000)
     return XTestUtil::waitFor([&] { return readLog().count(text) >= count; }, timeoutMs);
 }
 
+quint32 parentOf(quint32 window)
+{
+    const QByteArray out = XTestUtil::run("xwininfo", {"-id", QString::number(window), "-tree"}).standardOutput;
+    const QRegularExpressionMatch m = QRegularExpression("Parent window id: (0x[0-9a-f]+)").match(QString::fromLatin1(out));
+    return m.hasMatch() ? m.captured(1).toUInt(nullptr, 16) : 0u;
+}
+
+// The root's children as xwininfo lists them: the top of the stack first.
+QList<quint32> rootChildren()
+{
+    QList<quint32> ids;
+    const QByteArray out = XTestUtil::run("xwininfo", {"-root", "-children"}).standardOutput;
+    QRegularExpressionMatchIterator it =
+        QRegularExpression("^\\s+(0x[0-9a-f]+) ", QRegularExpression::MultilineOption).globalMatch(QString::fromLatin1(out));
+    while (it.hasNext())
+        ids << it.next().captured(1).toUInt(nullptr, 16);
+    return ids;
+}
+
+quint32 rootWindow();
+
+// The child of the root that holds window: the window manager's frame of it.
+quint32 topLevelOf(quint32 window)
+{
+    for (int i = 0; i < 8 && window; ++i) {
+        const quint32 parent = parentOf(window);
+        if (parent == rootWindow() || !parent)
+            return window;
+        window = parent;
+    }
+    return window;
+}
+
 quint32 rootWindow()
 {
     static quint32 root = [] {
@@ -206,6 +239,8 @@ private Q_SLOTS:
         const quint32 panel = panelOn(area);
         QVERIFY(panel);
         bool previewSeen = false;
+        bool belowThePanel = false;
+        QString stacking;
         QVERIFY(drag(cellCentre(panel, 1, 1), cellCentre(panel, 3, 2), [&] {
             // During the drag the preview covers the screen's work area.
             // It is not managed (the window manager's frame would catch the
@@ -218,12 +253,21 @@ private Q_SLOTS:
                     const QRect g = id.isEmpty() ? QRect() : XTestUtil::clientGeometry(id.toUInt());
                     m_lastWindows += QString("%1:%2,%3 %4x%5 ").arg(QString(id)).arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height());
                 }
-                for (const QByteArray &id : r.standardOutput.split('\n'))
-                    if (!id.isEmpty() && XTestUtil::clientGeometry(id.toUInt()) == area)
+                for (const QByteArray &id : r.standardOutput.split('\n')) {
+                    if (!id.isEmpty() && XTestUtil::clientGeometry(id.toUInt()) == area) {
+                        // Directly below the panel: over other programs, under the drag.
+                        const QList<quint32> children = rootChildren();
+                        const int previewAt = children.indexOf(topLevelOf(id.toUInt()));
+                        const int panelAt = children.indexOf(topLevelOf(panel));
+                        stacking = QString("preview at %1, panel at %2 of %3").arg(previewAt).arg(panelAt).arg(children.size());
+                        belowThePanel = panelAt >= 0 && previewAt == panelAt + 1;
                         return true;
+                    }
+                }
                 return false;
             }, 3000);
         }));
+        QVERIFY2(belowThePanel || !previewSeen, qPrintable(stacking));
         QVERIFY2(previewSeen, qPrintable(m_lastWindows + " pointer: "
                                          + XTestUtil::run("xdotool", {"getmouselocation"}).standardOutput
                                          + readLog()));
