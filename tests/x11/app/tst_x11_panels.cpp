@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -109,6 +110,20 @@ private:
     // built here gives the same layout as in Varlo.
     QRect m_frameInPanel;
     QString m_lastWindows;
+    QTemporaryDir m_bin;
+    QString openedPath() const { return m_bin.filePath("opened"); }
+    QString opened() const
+    {
+        QFile f(openedPath());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    bool hookInstalled() const { return !readLog().contains("Could not install keyboard hook"); }
+
+    bool showPanels()
+    {
+        XTestUtil::movePointer(QPoint(5, 1075));
+        return wakeVarlo() && XTestUtil::waitFor([this] { return visiblePanels().size() == QGuiApplication::screens().size(); });
+    }
 
     /** Varlo's visible top-level windows of the panel's size. */
     QList<quint32> visiblePanels() const
@@ -197,6 +212,17 @@ private Q_SLOTS:
         QVERIFY2(m_xterm, qPrintable(XTestUtil::lastError()));
         QVERIFY(XTestUtil::activate(m_xterm.window));
 
+        // A stand-in browser that notes what it was asked to open.
+        {
+            QFile opener(m_bin.filePath("xdg-open"));
+            QVERIFY(opener.open(QIODevice::WriteOnly));
+            opener.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" >> '%1'\n").arg(openedPath()).toUtf8());
+            opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", m_bin.path() + ":" + env.value("PATH"));
+        env.remove("BROWSER");
+        m_varlo.setProcessEnvironment(env);
         m_varlo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_varlo.start(varloPath(), {"-background"});
         QVERIFY(m_varlo.waitForStarted());
@@ -303,6 +329,80 @@ private Q_SLOTS:
         if (readLog().contains("Could not install keyboard hook"))
             QSKIP("the keyboard is not watched on this desktop: Shift cannot be seen");
         QCOMPARE(panelsLeft, 2);
+    }
+
+    void escapeCancelsTheDragThenHides()
+    {
+        if (!hookInstalled())
+            QSKIP("the keyboard is not watched on this desktop");
+        QVERIFY(showPanels());
+        const QRect first = QGuiApplication::primaryScreen()->availableGeometry();
+        const quint32 panel = panelOn(first);
+        const QRect before = XTestUtil::outerFrame(m_xterm.window);
+        XTestUtil::movePointer(cellCentre(panel, 0, 0));
+        QVERIFY(XTestUtil::waitFor([] {
+            return !XTestUtil::run("xdotool", {"getmouselocation", "--shell"}).standardOutput.contains(
+                "WINDOW=" + QByteArray::number(rootWindow()) + "\n");
+        }));
+        QVERIFY(XTestUtil::run("xdotool", {"mousedown", "1"}).ok());
+        XTestUtil::movePointer(cellCentre(panel, 3, 3));
+        QTest::qWait(100);
+        QVERIFY(XTestUtil::key("Escape"));
+        QTest::qWait(200);
+        QVERIFY(XTestUtil::run("xdotool", {"mouseup", "1"}).ok());
+        QTest::qWait(400);
+        // The drag was cancelled: nothing moved, the panels stay.
+        QCOMPARE(XTestUtil::outerFrame(m_xterm.window), before);
+        QCOMPARE(visiblePanels().size(), 2);
+        QVERIFY(XTestUtil::key("Escape"));
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
+    }
+
+    void altAloneDoublesTheGrid()
+    {
+        if (!hookInstalled())
+            QSKIP("the keyboard is not watched on this desktop");
+        QVERIFY(showPanels());
+        QVERIFY(XTestUtil::key("alt"));
+        QTest::qWait(300);
+        const QRect first = QGuiApplication::primaryScreen()->availableGeometry();
+        const quint32 panel = panelOn(first);
+        // On the doubled grid a click in the top-left corner covers a 12 x 12 cell.
+        QVERIFY(drag(cellCentre(panel, 0, 0) - QPoint(10, 5), cellCentre(panel, 0, 0) - QPoint(10, 5)));
+        QVERIFY2(waitForLog("QSize(12, 12) QRect(0,0 1x1)"), qPrintable(readLog()));
+        // And Alt again goes back to 6 x 6.
+        QVERIFY(showPanels());
+        QVERIFY(XTestUtil::key("alt"));
+        QTest::qWait(300);
+        QVERIFY(drag(cellCentre(panel, 5, 5), cellCentre(panel, 5, 5)));
+        QVERIFY2(waitForLog("QSize(6, 6) QRect(5,5 1x1)"), qPrintable(readLog()));
+        // Alt with another key in between does nothing.
+        QVERIFY(showPanels());
+        QVERIFY(XTestUtil::keyDown("alt"));
+        QVERIFY(XTestUtil::key("Tab"));
+        QVERIFY(XTestUtil::keyUp("alt"));
+        QTest::qWait(300);
+        QVERIFY(drag(cellCentre(panel, 4, 4), cellCentre(panel, 4, 4)));
+        QVERIFY2(waitForLog("QSize(6, 6) QRect(4,4 1x1)"), qPrintable(readLog()));
+    }
+
+    void f1OpensTheHelpPage()
+    {
+        if (!hookInstalled())
+            QSKIP("the keyboard is not watched on this desktop");
+        // Nothing of Varlo shown: F1 belongs to whatever program is in front.
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
+        QVERIFY(XTestUtil::key("F1"));
+        QTest::qWait(500);
+        QCOMPARE(opened(), QString());
+
+        QVERIFY(showPanels());
+        QVERIFY(XTestUtil::key("F1"));
+        QVERIFY2(XTestUtil::waitFor([this] { return opened().contains("share/varlo/help/index.html"); }),
+                 qPrintable(opened() + readLog()));
+        QVERIFY(QFile::exists(QUrl(opened().trimmed()).toLocalFile()));
+        // Opening the page hides the panels.
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
     }
 
     void unpluggedScreenRebuildsThePanels()
