@@ -101,10 +101,20 @@ constexpr Pair genericModifiers[] = {
     {0xffe9, 0x12}, // VK_MENU: Alt_L
 };
 
-constexpr quint32 keysymF1 = 0xffbe;
-constexpr quint32 keysymKp0 = 0xffb0;
-constexpr int vkF1 = 0x70;
-constexpr int vkNumpad0 = 0x60;
+// Runs of keysyms with consecutive codes: letters (lower case is what a key
+// carries), digits, F1..F24, the keypad digits with NumLock on.
+struct Run
+{
+    quint32 keysym;
+    int vk;
+    int length;
+};
+constexpr Run runs[] = {
+    {0x61, 0x41, 26},
+    {0x30, 0x30, 10},
+    {0xffbe, 0x70, 24},
+    {0xffb0, 0x60, 10},
+};
 
 } // namespace
 
@@ -112,14 +122,12 @@ namespace KeyCodes {
 
 int vkFromKeysym(quint32 keysym)
 {
-    if (keysym >= 'a' && keysym <= 'z')
-        return int(keysym - 'a' + 'A');
-    if ((keysym >= 'A' && keysym <= 'Z') || (keysym >= '0' && keysym <= '9'))
+    if (keysym >= 'A' && keysym <= 'Z')
         return int(keysym);
-    if (keysym >= keysymF1 && keysym < keysymF1 + 24)
-        return vkF1 + int(keysym - keysymF1);
-    if (keysym >= keysymKp0 && keysym < keysymKp0 + 10)
-        return vkNumpad0 + int(keysym - keysymKp0);
+    for (const Run &r : runs) {
+        if (keysym >= r.keysym && keysym < r.keysym + quint32(r.length))
+            return r.vk + int(keysym - r.keysym);
+    }
     for (const Pair &p : table) {
         if (p.keysym == keysym)
             return p.vk;
@@ -129,14 +137,10 @@ int vkFromKeysym(quint32 keysym)
 
 quint32 keysymFromVk(int vk)
 {
-    if (vk >= 'A' && vk <= 'Z')
-        return quint32(vk - 'A' + 'a');
-    if (vk >= '0' && vk <= '9')
-        return quint32(vk);
-    if (vk >= vkF1 && vk < vkF1 + 24)
-        return keysymF1 + quint32(vk - vkF1);
-    if (vk >= vkNumpad0 && vk < vkNumpad0 + 10)
-        return keysymKp0 + quint32(vk - vkNumpad0);
+    for (const Run &r : runs) {
+        if (vk >= r.vk && vk < r.vk + r.length)
+            return r.keysym + quint32(vk - r.vk);
+    }
     for (const Pair &p : genericModifiers) {
         if (p.vk == vk)
             return p.keysym;
