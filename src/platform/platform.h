@@ -182,7 +182,7 @@ public:
     /**
      * Puts one of our windows directly below another of ours in the stacking
      * order; with a window manager the sibling is raised to the top of its
-     * layer on the way. Either window gone: nothing happens.
+     * layer on the way. A vanished window is passed over quietly.
      */
     virtual void stackBelow(WId window, WId sibling)
     {
