@@ -22,6 +22,21 @@ QString varlo()
     return XTestUtil::binDir() + QStringLiteral("/Varlo");
 }
 
+// A second start: wakes the running Varlo and ends. Bounded, so that a run
+// in which the second start became the first instance cannot hang the bench.
+bool secondStart()
+{
+    QProcess p;
+    p.start(varlo(), {});
+    if (!p.waitForFinished(8000)) {
+        std::printf("a second start did not end: it became the running instance\n");
+        p.kill();
+        p.waitForFinished(2000);
+        return false;
+    }
+    return true;
+}
+
 double median(std::vector<double> v)
 {
     if (v.empty())
@@ -85,6 +100,7 @@ long cpuTicks(qint64 pid)
 
 int main(int argc, char **argv)
 {
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     QGuiApplication app(argc, argv);
     const int screens = QGuiApplication::screens().size();
     const int idleSeconds = qEnvironmentVariableIntValue("VARLO_BENCH_IDLE_SECONDS") > 0
@@ -111,21 +127,31 @@ int main(int argc, char **argv)
         if (waitPanels(p.processId(), screens))
             cold.push_back(t.nsecsElapsed() / 1e6);
         p.terminate();
-        p.waitForFinished(5000);
+        if (!p.waitForFinished(5000)) {
+            std::printf("Varlo did not end on SIGTERM within 5 s\n");
+            p.kill();
+            p.waitForFinished(2000);
+        }
     }
     std::printf("start -> panels shown (cold start):      median %8.1f ms over %zu runs\n", median(cold), cold.size());
 
+    QFile::remove(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/varlo.log");
     QProcess v;
     v.start(varlo(), {"-background"});
+    v.waitForStarted(5000);
     const qint64 pid = v.processId();
-    XTestUtil::waitFor(readyInLog, 10000);
+    if (!XTestUtil::waitFor(readyInLog, 10000) || v.state() != QProcess::Running) {
+        std::printf("Varlo in the background did not start: exit %d\n", v.exitCode());
+        return 1;
+    }
 
     // A second start wakes the running one.
     std::vector<double> wake;
     for (int i = 0; i < 10; ++i) {
         QElapsedTimer t;
         t.start();
-        QProcess::execute(varlo(), {});
+        if (!secondStart())
+            break;
         if (waitPanels(pid, screens))
             wake.push_back(t.nsecsElapsed() / 1e6);
         XTestUtil::key("Escape"); // hidden again, if the keyboard is watched
@@ -148,8 +174,7 @@ int main(int argc, char **argv)
     long rssHalf = 0;
     int done = 0;
     for (int i = 0; i < placements; ++i) {
-        QProcess::execute(varlo(), {});
-        if (!waitPanels(pid, screens))
+        if (!secondStart() || !waitPanels(pid, screens))
             break;
         const QRect panel = XTestUtil::clientGeometry(visiblePanels(pid).value(0));
         // Alternate between two cells so that every release moves the window.

@@ -4,7 +4,9 @@
 #include "varlolog.h"
 #include "x11keywatcher.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QGuiApplication>
 
 #include <xcb/res.h>
@@ -13,6 +15,7 @@
 #include <xcb/xcb_icccm.h>
 
 #include <cstdlib>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -69,6 +72,74 @@ struct X11Platform::Private
     QList<xcb_atom_t> supported;
 
     std::unique_ptr<X11KeyWatcher> keys;
+
+    // The panels ask about the foreground window twice a second. The answers
+    // are kept until the server says they changed (a property, a map state,
+    // the window's end), so a quiet desktop costs no round trip at all.
+    // Our own windows are never watched: their event mask belongs to Qt.
+    class Watcher : public QAbstractNativeEventFilter
+    {
+    public:
+        explicit Watcher(Private *d) : d(d) {}
+        bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+        {
+            if (type != "xcb_generic_event_t")
+                return false;
+            auto *event = static_cast<xcb_generic_event_t *>(message);
+            switch (event->response_type & ~0x80) {
+            case XCB_PROPERTY_NOTIFY: {
+                auto *e = reinterpret_cast<xcb_property_notify_event_t *>(event);
+                if (e->window == d->root) {
+                    if (e->atom == d->ewmh._NET_ACTIVE_WINDOW)
+                        d->activeCache.reset();
+                } else {
+                    d->factsCache.remove(e->window);
+                }
+                break;
+            }
+            case XCB_MAP_NOTIFY:
+                d->factsCache.remove(reinterpret_cast<xcb_map_notify_event_t *>(event)->window);
+                break;
+            case XCB_UNMAP_NOTIFY:
+                d->factsCache.remove(reinterpret_cast<xcb_unmap_notify_event_t *>(event)->window);
+                break;
+            case XCB_DESTROY_NOTIFY:
+                d->factsCache.remove(reinterpret_cast<xcb_destroy_notify_event_t *>(event)->window);
+                break;
+            default:
+                break;
+            }
+            return false;
+        }
+
+    private:
+        Private *d;
+    };
+    std::unique_ptr<Watcher> watcher;
+    std::optional<xcb_window_t> activeCache;
+    QHash<xcb_window_t, WindowFacts> factsCache;
+
+    void startWatching()
+    {
+        // Adds to the mask Qt has on the root; setting ours alone would replace it.
+        Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, root), nullptr));
+        if (!attributes || !qApp)
+            return;
+        const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
+        watcher = std::make_unique<Watcher>(this);
+        qApp->installNativeEventFilter(watcher.get());
+    }
+
+    void watchWindow(xcb_window_t window)
+    {
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        // A window that is already gone answers with an error nobody needs to see.
+        xcb_void_cookie_t cookie =
+            xcb_change_window_attributes_checked(connection, window, XCB_CW_EVENT_MASK, &mask);
+        xcb_discard_reply(connection, cookie.sequence);
+    }
 
     xcb_atom_t intern(const char *name)
     {
@@ -136,10 +207,14 @@ X11Platform::X11Platform() : d(std::make_unique<Private>())
     d->blurRegion = d->intern("_KDE_NET_WM_BLUR_BEHIND_REGION");
     const xcb_query_extension_reply_t *res = xcb_get_extension_data(d->connection, &xcb_res_id);
     d->hasRes = res && res->present;
+    if (d->ewmhReady)
+        d->startWatching();
 }
 
 X11Platform::~X11Platform()
 {
+    if (d->watcher && qApp)
+        qApp->removeNativeEventFilter(d->watcher.get());
     if (d->ewmhReady)
         xcb_ewmh_connection_wipe(&d->ewmh);
 }
@@ -201,12 +276,16 @@ WId X11Platform::activeWindow()
 {
     if (!d->ewmhReady)
         return 0;
+    if (d->watcher && d->activeCache)
+        return *d->activeCache;
     xcb_window_t window = XCB_WINDOW_NONE;
     xcb_generic_error_t *error = nullptr;
     if (!xcb_ewmh_get_active_window_reply(&d->ewmh, xcb_ewmh_get_active_window(&d->ewmh, d->screen),
                                           &window, &error))
         window = XCB_WINDOW_NONE;
     d->noteError(error);
+    if (d->watcher)
+        d->activeCache = window;
     return window;
 }
 
@@ -235,6 +314,38 @@ WindowFacts X11Platform::windowFacts(WId window)
 }
 
 QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
+{
+    if (!d->watcher)
+        return readWindowFacts(windows);
+    QList<WindowFacts> result(windows.size());
+    QList<WId> missing;
+    QList<int> missingAt;
+    for (int i = 0; i < windows.size(); ++i) {
+        const auto cached = d->factsCache.constFind(xcb_window_t(windows.at(i)));
+        if (cached != d->factsCache.constEnd()) {
+            result[i] = *cached;
+            continue;
+        }
+        const xcb_window_t w = xcb_window_t(windows.at(i));
+        // Watched before it is read, so that no change falls in between.
+        if (w && !d->isOwn(w))
+            d->watchWindow(w);
+        missing << windows.at(i);
+        missingAt << i;
+    }
+    if (missing.isEmpty())
+        return result;
+    const QList<WindowFacts> read = readWindowFacts(missing);
+    for (int k = 0; k < read.size(); ++k) {
+        result[missingAt.at(k)] = read.at(k);
+        const xcb_window_t w = xcb_window_t(missing.at(k));
+        if (read.at(k).exists && w && !d->isOwn(w))
+            d->factsCache.insert(w, read.at(k));
+    }
+    return result;
+}
+
+QList<WindowFacts> X11Platform::readWindowFacts(const QList<WId> &windows)
 {
     struct Cookies
     {

@@ -57,6 +57,8 @@ public:
     void stackBelow(WId window, WId sibling) override;
 
 private:
+    QList<WindowFacts> readWindowFacts(const QList<WId> &windows);
+
     struct Private;
     std::unique_ptr<Private> d;
 };
