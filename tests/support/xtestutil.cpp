@@ -249,7 +249,7 @@ bool xdotool(const QStringList &arguments)
     return true;
 }
 
-QScreen *screenNamed(const QString &name)
+QScreen *findScreen(const QString &name)
 {
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
         return nullptr;
@@ -262,6 +262,11 @@ QScreen *screenNamed(const QString &name)
 }
 
 } // namespace
+
+QScreen *XTestUtil::screenNamed(const QString &name)
+{
+    return findScreen(name);
+}
 
 QString XTestUtil::lastError()
 {

@@ -17,6 +17,7 @@
 #include <functional>
 
 class QProcess;
+class QScreen;
 #include <optional>
 
 struct CommandResult
@@ -138,6 +139,8 @@ public:
      */
     static bool setOutputOn(const QString &output, const QRect &rect,
                             int timeoutMs = defaultTimeoutMs);
+    /** Qt's screen of that RandR output name ("DUMMY1"), or nullptr. */
+    static QScreen *screenNamed(const QString &name);
     /** Waits until QGuiApplication::screens() has count screens. */
     static bool waitForScreenCount(int count, int timeoutMs = defaultTimeoutMs);
 
