@@ -25,14 +25,23 @@ QMargins frameExtents(const WindowGeometry &geometry)
     return m;
 }
 
+Frames measure(const WindowGeometry &geometry)
+{
+    Frames f;
+    f.frame = frameExtents(geometry);
+    f.outer = geometry.client.marginsAdded(f.frame);
+    f.visible = f.outer.marginsRemoved(geometry.clientSideExtents.value_or(QMargins()));
+    return f;
+}
+
 QRect outerFrame(const WindowGeometry &geometry)
 {
-    return geometry.client.marginsAdded(frameExtents(geometry));
+    return measure(geometry).outer;
 }
 
 QRect visibleFrame(const WindowGeometry &geometry)
 {
-    return outerFrame(geometry).marginsRemoved(geometry.clientSideExtents.value_or(QMargins()));
+    return measure(geometry).visible;
 }
 
 QRect adjustForChrome(const QRect &rect, const QRect &outer, const QRect &visible, float scale)
@@ -100,13 +109,12 @@ float windowScaleFactor(WId window)
         vDebug() << "Error getting window rect";
         return 1.0f;
     }
-    const QRect outer = WindowChrome::outerFrame(geometry);
-    const QRect visible = outer.marginsRemoved(geometry.clientSideExtents.value_or(QMargins()));
-    if (visible.width() <= 0) {
+    const WindowChrome::Frames f = WindowChrome::measure(geometry);
+    if (f.visible.width() <= 0) {
         vDebug() << "Error getting window attribute";
         return 1.0f;
     }
-    return float(outer.width()) / float(visible.width());
+    return float(f.outer.width()) / float(f.visible.width());
 }
 
 void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, WId window)
@@ -144,16 +152,13 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
         platform->raiseWindow(window);
     }
 
-    if (platform->osMajorVersion() > 6 && adjustChrome && loadDwm()) {
+    if (adjustChrome && loadDwm()) {
         // Measured again: restoring may have changed the frame.
         const WindowGeometry now = platform->windowGeometry(window);
-        const WindowGeometry &measured = now.valid ? now : before;
-        const QMargins frame = WindowChrome::frameExtents(measured);
-        const QRect outer = measured.client.marginsAdded(frame);
-        const QRect visible = outer.marginsRemoved(measured.clientSideExtents.value_or(QMargins()));
+        const WindowChrome::Frames f = WindowChrome::measure(now.valid ? now : before);
         if (now.valid)
-            rect = WindowChrome::adjustForChrome(rect, outer, visible, scale);
-        platform->moveResizeWindow(window, std::nullopt, WindowChrome::clientSize(rect, frame));
+            rect = WindowChrome::adjustForChrome(rect, f.outer, f.visible, scale);
+        platform->moveResizeWindow(window, std::nullopt, WindowChrome::clientSize(rect, f.frame));
         platform->raiseWindow(window);
         platform->moveResizeWindow(window, rect.topLeft(), std::nullopt);
         platform->raiseWindow(window);

@@ -40,6 +40,19 @@ constexpr double kMaxChromeAdjustment = 30.0;
 
 /** _NET_FRAME_EXTENTS when set and plausible, else none. */
 QMargins frameExtents(const WindowGeometry &geometry);
+
+/** A window's frames, all in root coordinates. */
+struct Frames
+{
+    /** The window manager's frame extents as used (implausible ones are none). */
+    QMargins frame;
+    /** The client grown by the frame. */
+    QRect outer;
+    /** The outer frame without the client's own invisible border. */
+    QRect visible;
+};
+/** The frames of a measured window; implausible extents are logged once per call. */
+Frames measure(const WindowGeometry &geometry);
 /** The window manager's frame around the client: what the user sees as the window's extent. */
 QRect outerFrame(const WindowGeometry &geometry);
 /** The outer frame without the client's own invisible border (_GTK_FRAME_EXTENTS). */

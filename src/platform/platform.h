@@ -93,9 +93,6 @@ public:
     /** "x11" or "fake". */
     virtual QString backendName() const = 0;
 
-    /** The system version the window rules are keyed on; both backends report 10. */
-    virtual int osMajorVersion() const { return 10; }
-
     /** Text of the last failure of a query or request of this backend (an X error, errno). */
     virtual QString lastErrorString() const = 0;
 
@@ -176,6 +173,48 @@ public:
     }
     /** Stops delivering key events. */
     virtual void stopWatchingKeys() {}
+
+    // --- Global hot keys -------------------------------------------------
+    // A hot key is a Win32 virtual-key code with MOD_* flags. Grabbing it makes
+    // the desktop hand its presses to us, whichever window has the focus.
+
+    enum HotKeyModifier : quint32
+    {
+        ModAlt = 0x1,
+        ModControl = 0x2,
+        ModShift = 0x4,
+        ModWin = 0x8,
+    };
+
+    /** Called with the virtual key and MOD_* flags of a grabbed combination that was pressed. */
+    using HotKeyHandler = std::function<void(quint32 vk, quint32 modifiers)>;
+
+    /**
+     * Grabs vk with exactly modifiers (Lock and NumLock do not matter) for the
+     * whole desktop. False, with lastErrorString() set, when another client
+     * holds the combination, when vk has no key on this keyboard (0 among
+     * them), or when this desktop has no hot keys. A combination grabbed
+     * already by us is grabbed again.
+     */
+    virtual bool grabHotKey(quint32 vk, quint32 modifiers)
+    {
+        Q_UNUSED(vk)
+        Q_UNUSED(modifiers)
+        return false;
+    }
+    /** Releases a combination; false when it was not grabbed by us. */
+    virtual bool ungrabHotKey(quint32 vk, quint32 modifiers)
+    {
+        Q_UNUSED(vk)
+        Q_UNUSED(modifiers)
+        return false;
+    }
+    /**
+     * Where presses of grabbed combinations go (an empty handler drops them).
+     * It is called from the backend's event handling: a receiver that may open
+     * a modal window must defer its work (a queued signal).
+     */
+    virtual void setHotKeyHandler(const HotKeyHandler &handler) { Q_UNUSED(handler) }
 
     // --- Our own windows -------------------------------------------------
 

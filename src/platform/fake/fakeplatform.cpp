@@ -11,7 +11,6 @@ struct FakePlatform::Private
     QString lastError;
     WId active = 0;
     qint64 currentPid = 1000;
-    int osMajorVersion = 10;
     int enumerations = 0;
     bool compositorAvailable = true;
     bool compositingActive = false;
@@ -19,6 +18,9 @@ struct FakePlatform::Private
     bool watchingKeys = false;
     KeyWatcher keyWatcher;
     bool modifiers[4] = {};
+    QList<QPair<quint32, quint32>> grabbedHotKeys;
+    QList<QPair<quint32, quint32>> hotKeysHeldElsewhere;
+    HotKeyHandler hotKeyHandler;
 
     // Copied first, as the X11 backend does: the slot behind it may stop the
     // watching and so replace the function while it runs.
@@ -203,11 +205,6 @@ FakePlatform::Window *FakePlatform::window(WId id)
     return it == d->windows.end() ? nullptr : &*it;
 }
 
-int FakePlatform::osMajorVersion() const
-{
-    return d->osMajorVersion;
-}
-
 QString FakePlatform::lastErrorString() const
 {
     return d->lastError;
@@ -241,11 +238,6 @@ void FakePlatform::addProcess(const Process &process)
 void FakePlatform::setCurrentProcessId(qint64 pid)
 {
     d->currentPid = pid;
-}
-
-void FakePlatform::setOsMajorVersion(int version)
-{
-    d->osMajorVersion = version;
 }
 
 void FakePlatform::setCompositorAvailable(bool available)
@@ -327,4 +319,57 @@ void FakePlatform::setModifierState(bool shift, bool control, bool alt, bool win
     d->modifiers[2] = alt;
     d->modifiers[3] = win;
     d->deliverModifiers();
+}
+
+bool FakePlatform::grabHotKey(quint32 vk, quint32 modifiers)
+{
+    const QPair<quint32, quint32> combination(vk, modifiers);
+    if (vk == 0) {
+        d->lastError = QStringLiteral("no key for virtual key 0");
+        return false;
+    }
+    if (d->hotKeysHeldElsewhere.contains(combination)) {
+        d->lastError = QStringLiteral("X error 10 (BadAccess): another client grabbed the key");
+        return false;
+    }
+    if (!d->grabbedHotKeys.contains(combination))
+        d->grabbedHotKeys.append(combination);
+    return true;
+}
+
+bool FakePlatform::ungrabHotKey(quint32 vk, quint32 modifiers)
+{
+    if (d->grabbedHotKeys.removeOne(qMakePair(vk, modifiers)))
+        return true;
+    d->lastError = QStringLiteral("the key was not grabbed");
+    return false;
+}
+
+void FakePlatform::setHotKeyHandler(const HotKeyHandler &handler)
+{
+    d->hotKeyHandler = handler;
+}
+
+void FakePlatform::setHotKeyHeldElsewhere(quint32 vk, quint32 modifiers, bool held)
+{
+    const QPair<quint32, quint32> combination(vk, modifiers);
+    d->hotKeysHeldElsewhere.removeAll(combination);
+    if (held)
+        d->hotKeysHeldElsewhere.append(combination);
+}
+
+QList<QPair<quint32, quint32>> FakePlatform::grabbedHotKeys() const
+{
+    return d->grabbedHotKeys;
+}
+
+bool FakePlatform::pressHotKey(quint32 vk, quint32 modifiers)
+{
+    if (!d->grabbedHotKeys.contains(qMakePair(vk, modifiers)))
+        return false;
+    // Copied first: the receiver may replace the handler while it runs.
+    const HotKeyHandler handler = d->hotKeyHandler;
+    if (handler)
+        handler(vk, modifiers);
+    return bool(handler);
 }

@@ -2,6 +2,8 @@
 
 #include "platform.h"
 
+#include <QPair>
+
 #include <memory>
 
 // The in-memory desktop of the unit tests. Tests script its windows and
@@ -37,7 +39,6 @@ public:
     ~FakePlatform() override;
 
     QString backendName() const override { return QStringLiteral("fake"); }
-    int osMajorVersion() const override;
     QString lastErrorString() const override;
 
     WId activeWindow() override;
@@ -69,6 +70,11 @@ public:
     /** Moves window right below sibling in the stacking list when both are there. */
     void stackBelow(WId window, WId sibling) override;
 
+    /** Refuses vk 0 and combinations held by another client, as the X server does. */
+    bool grabHotKey(quint32 vk, quint32 modifiers) override;
+    bool ungrabHotKey(quint32 vk, quint32 modifiers) override;
+    void setHotKeyHandler(const HotKeyHandler &handler) override;
+
     // --- Scripting ----------------------------------------------------------
 
     /** Adds a window on top of the stacking order. */
@@ -79,7 +85,6 @@ public:
     void setActiveWindow(WId window);
     void addProcess(const Process &process);
     void setCurrentProcessId(qint64 pid);
-    void setOsMajorVersion(int version);
     void setCompositorAvailable(bool available);
     void setCompositingActive(bool active);
 
@@ -91,6 +96,13 @@ public:
     void releaseKey(int vk);
     /** The modifiers really held, told to the watcher as after a missed release. */
     void setModifierState(bool shift, bool control, bool alt, bool win);
+
+    /** Another client holds the combination (or lets it go again). */
+    void setHotKeyHeldElsewhere(quint32 vk, quint32 modifiers, bool held = true);
+    /** The combinations grabbed now, as (vk, modifiers) pairs in the order grabbed. */
+    QList<QPair<quint32, quint32>> grabbedHotKeys() const;
+    /** A press of the combination; reaches the handler only when it is grabbed. True if it did. */
+    bool pressHotKey(quint32 vk, quint32 modifiers);
 
     /**
      * The requests so far, one word each, separated by spaces:

@@ -62,7 +62,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("wasMaximized");
         QTest::addColumn<bool>("maximize");
         QTest::addColumn<bool>("adjustChrome");
-        QTest::addColumn<int>("osVersion");
         QTest::addColumn<bool>("compositor");
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("requests");
@@ -74,52 +73,50 @@ private Q_SLOTS:
         const QString plain = QStringLiteral("moveSize(100,50 398x275) raise");
 
         QTest::newRow("frame, no invisible border")
-            << false << ob << none << false << false << true << 10 << true << "" << chrome;
+            << false << ob << none << false << false << true << true << "" << chrome;
         QTest::newRow("16 x 8 invisible border")
             << false << std::optional<QMargins>() << std::optional<QMargins>(QMargins(8, 0, 8, 8))
-            << false << false << true << 10 << true << ""
+            << false << false << true << true << ""
             << "size(416x308) raise move(92,50) raise";
         QTest::newRow("31 pixels ignored")
             << false << ob << std::optional<QMargins>(QMargins(15, 0, 16, 0)) << false << false
-            << true << 10 << true << "Ignoring unusual chrome adjustment: 31$" << chrome;
+            << true << true << "Ignoring unusual chrome adjustment: 31$" << chrome;
         QTest::newRow("negative ignored")
             << false << ob << std::optional<QMargins>(QMargins(-5, 0, -5, 0)) << false << false
-            << true << 10 << true << "Ignoring unusual chrome adjustment: -10$" << chrome;
+            << true << true << "Ignoring unusual chrome adjustment: -10$" << chrome;
         QTest::newRow("absurd frame counts as none")
             << false << std::optional<QMargins>(QMargins(-1, 9000, 1, 1)) << none << false << false
-            << false << 10 << true << "Ignoring unusual frame extents"
+            << false << true << "Ignoring unusual frame extents"
             << "moveSize(100,50 400x300) raise";
         QTest::newRow("chrome off") << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8))
-                                    << false << false << false << 10 << true << "" << plain;
-        QTest::newRow("old system") << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8))
-                                    << false << false << true << 6 << true << "" << plain;
+                                    << false << false << false << true << "" << plain;
         QTest::newRow("no compositor interface")
             << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8)) << false << false
-            << true << 10 << false << "" << plain;
+            << true << false << "" << plain;
         QTest::newRow("maximised window restored first")
-            << false << ob << none << true << false << true << 10 << true << ""
+            << false << ob << none << true << false << true << true << ""
             << "restore " + chrome;
         QTest::newRow("maximise on one screen: no move")
-            << false << ob << none << false << true << true << 10 << true << ""
+            << false << ob << none << false << true << true << true << ""
             << "raise maximize";
         QTest::newRow("maximised stays alone")
-            << false << ob << none << true << true << true << 10 << true << ""
+            << false << ob << none << true << true << true << true << ""
             << "";
 
         QTest::newRow("two screens: move first")
-            << true << ob << none << false << false << true << 10 << true << ""
+            << true << ob << none << false << false << true << true << ""
             << "move(100,50) raise " + chrome;
         QTest::newRow("two screens, chrome off")
-            << true << ob << none << false << false << false << 10 << true << ""
+            << true << ob << none << false << false << false << true << ""
             << "move(100,50) raise " + plain;
         QTest::newRow("two screens: maximise on the target screen")
-            << true << ob << none << false << true << true << 10 << true << ""
+            << true << ob << none << false << true << true << true << ""
             << "move(100,50) raise maximize";
         QTest::newRow("two screens: restore, move, size")
-            << true << ob << none << true << false << true << 10 << true << ""
+            << true << ob << none << true << false << true << true << ""
             << "restore move(100,50) raise " + chrome;
         QTest::newRow("two screens: maximised stays alone")
-            << true << ob << none << true << true << true << 10 << true << ""
+            << true << ob << none << true << true << true << true << ""
             << "";
     }
 
@@ -133,13 +130,11 @@ private Q_SLOTS:
         QFETCH(bool, wasMaximized);
         QFETCH(bool, maximize);
         QFETCH(bool, adjustChrome);
-        QFETCH(int, osVersion);
         QFETCH(bool, compositor);
         QFETCH(QString, log);
         QFETCH(QString, requests);
 
         addWindow(QRect(500, 500, 300, 200), frame, gtk, wasMaximized);
-        m_fake->setOsMajorVersion(osVersion);
         m_fake->setCompositorAvailable(compositor);
         if (!log.isEmpty())
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));

@@ -107,6 +107,31 @@ private Q_SLOTS:
         QCOMPARE(m_fake->windowsTopFirst(), (QList<WId>{2, 1, 3}));
         QCOMPARE(m_fake->requests(), QStringLiteral("stackBelow stackBelow"));
     }
+
+    // The hot-key script the shortcut tests stand on: only grabbed
+    // combinations arrive, and the X server's refusals are there.
+    void scriptedHotKeys()
+    {
+        const quint32 ctrlAlt = Platform::ModControl | Platform::ModAlt;
+        QList<QPair<quint32, quint32>> pressed;
+        m_fake->setHotKeyHandler([&](quint32 vk, quint32 mods) { pressed.append({vk, mods}); });
+
+        QVERIFY(m_fake->grabHotKey(0x25, ctrlAlt));
+        QVERIFY(m_fake->pressHotKey(0x25, ctrlAlt));
+        QVERIFY(!m_fake->pressHotKey(0x25, Platform::ModControl));
+        QCOMPARE(pressed, (QList<QPair<quint32, quint32>>{{0x25, ctrlAlt}}));
+
+        m_fake->setHotKeyHeldElsewhere(0x26, ctrlAlt);
+        QVERIFY(!m_fake->grabHotKey(0x26, ctrlAlt));
+        QVERIFY(m_fake->lastErrorString().contains("BadAccess"));
+        QVERIFY(!m_fake->grabHotKey(0, ctrlAlt));
+
+        QVERIFY(m_fake->ungrabHotKey(0x25, ctrlAlt));
+        QVERIFY(!m_fake->ungrabHotKey(0x25, ctrlAlt));
+        QVERIFY(!m_fake->pressHotKey(0x25, ctrlAlt));
+        QCOMPARE(pressed.size(), 1);
+        QVERIFY(m_fake->grabbedHotKeys().isEmpty());
+    }
 };
 
 QTEST_MAIN(TestFakeKeys)
