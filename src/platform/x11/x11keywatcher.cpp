@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -49,6 +50,9 @@ Modifier modifierOf(int vk)
 constexpr uint8_t xkbNewKeyboardNotify = 0;
 constexpr uint8_t xkbMapNotify = 1;
 
+constexpr uint32_t kRawKeys =
+    XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
+
 } // namespace
 
 struct X11KeyWatcher::Private
@@ -57,7 +61,6 @@ struct X11KeyWatcher::Private
     xcb_window_t root = 0;
     Platform::KeyWatcher watcher;
     bool watching = false;
-    bool filterInstalled = false;
     uint8_t xinputOpcode = 0;
     uint8_t xkbFirstEvent = 0;
     xcb_key_symbols_t *symbols = nullptr;
@@ -86,21 +89,44 @@ struct X11KeyWatcher::Private
         symbols = nullptr;
     }
 
-    bool select(uint32_t events)
+    // This client's XInput event mask on the root for all master devices,
+    // as many 32-bit words as the server keeps.
+    std::vector<uint32_t> selectedEvents()
     {
-        struct
-        {
-            xcb_input_event_mask_t head;
-            uint32_t bits;
-        } mask{};
+        std::vector<uint32_t> words;
+        xcb_input_xi_get_selected_events_reply_t *reply = xcb_input_xi_get_selected_events_reply(
+            connection, xcb_input_xi_get_selected_events(connection, root), nullptr);
+        if (!reply)
+            return words;
+        for (auto it = xcb_input_xi_get_selected_events_masks_iterator(reply); it.rem;
+             xcb_input_event_mask_next(&it)) {
+            if (it.data->deviceid == XCB_INPUT_DEVICE_ALL_MASTER) {
+                const uint32_t *bits = xcb_input_event_mask_mask(it.data);
+                words.assign(bits, bits + it.data->mask_len);
+            }
+        }
+        std::free(reply);
+        return words;
+    }
+
+    // Our raw key bits added to (or taken from) this client's selection. A
+    // selection replaces the client's earlier one for the same device, so
+    // whatever else was selected there is carried over.
+    bool selectRawKeys(bool on)
+    {
+        std::vector<uint32_t> words = selectedEvents();
+        if (words.empty())
+            words.push_back(0);
+        words[0] = on ? words[0] | kRawKeys : words[0] & ~kRawKeys;
         // All master devices, not all devices: Qt keeps a selection of its own
-        // for all devices on the root, and a selection replaces the client's
-        // earlier one for the same device.
-        mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
-        mask.head.mask_len = 1;
-        mask.bits = events;
+        // for all devices on the root.
+        std::vector<uint32_t> request(1 + words.size()); // the 4-byte head, then the mask
+        auto *head = reinterpret_cast<xcb_input_event_mask_t *>(request.data());
+        head->deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+        head->mask_len = uint16_t(words.size());
+        std::copy(words.begin(), words.end(), request.begin() + 1);
         xcb_generic_error_t *error = xcb_request_check(
-            connection, xcb_input_xi_select_events_checked(connection, root, 1, &mask.head));
+            connection, xcb_input_xi_select_events_checked(connection, root, 1, head));
         const bool ok = !error;
         std::free(error);
         return ok;
@@ -206,13 +232,8 @@ bool X11KeyWatcher::start(const Platform::KeyWatcher &watcher, QString *reason)
         d->xkbFirstEvent = xkb && xkb->present ? xkb->first_event : 0;
         std::free(xkb);
 
-        if (!d->select(XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS |
-                       XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE))
+        if (!d->selectRawKeys(true))
             return fail(QStringLiteral("the X server refused raw key events"));
-        if (!d->filterInstalled && QCoreApplication::instance()) {
-            QCoreApplication::instance()->installNativeEventFilter(this);
-            d->filterInstalled = true;
-        }
         // The layout may have changed while nobody listened.
         d->forgetSymbols();
     }
@@ -228,19 +249,14 @@ void X11KeyWatcher::stop()
         return;
     d->watching = false;
     d->watcher = Platform::KeyWatcher();
-    d->select(0);
-    if (d->filterInstalled && QCoreApplication::instance()) {
-        QCoreApplication::instance()->removeNativeEventFilter(this);
-        d->filterInstalled = false;
-    }
+    d->selectRawKeys(false);
 }
 
-bool X11KeyWatcher::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result)
+void X11KeyWatcher::handleEvent(const xcb_generic_event_t *event)
 {
-    Q_UNUSED(result)
-    if (!d->watching || eventType != "xcb_generic_event_t" || !message)
-        return false;
-    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    if (!d->watching || !event)
+        return;
+    const void *message = event;
     const uint8_t type = event->response_type & 0x7f;
     switch (type) {
     case XCB_GE_GENERIC: {
@@ -280,5 +296,4 @@ bool X11KeyWatcher::nativeEventFilter(const QByteArray &eventType, void *message
         }
         break;
     }
-    return false;
 }

@@ -77,49 +77,69 @@ struct X11Platform::Private
     // are kept until the server says they changed (a property, a map state,
     // the window's end), so a quiet desktop costs no round trip at all.
     // Our own windows are never watched: their event mask belongs to Qt.
-    class Watcher : public QAbstractNativeEventFilter
+    bool cachingFacts = false;
+    std::optional<xcb_window_t> activeCache;
+    QHash<xcb_window_t, WindowFacts> factsCache;
+
+    // Every X event the backend cares about passes through this one filter,
+    // which hands it to the part that needs it. Nothing here consumes an event.
+    class EventFilter : public QAbstractNativeEventFilter
     {
     public:
-        explicit Watcher(Private *d) : d(d) {}
+        explicit EventFilter(Private *d) : d(d) {}
         bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
         {
-            if (type != "xcb_generic_event_t")
+            if (type != "xcb_generic_event_t" || !message)
                 return false;
-            auto *event = static_cast<xcb_generic_event_t *>(message);
-            switch (event->response_type & ~0x80) {
-            case XCB_PROPERTY_NOTIFY: {
-                auto *e = reinterpret_cast<xcb_property_notify_event_t *>(event);
-                if (e->window == d->root) {
-                    if (e->atom == d->ewmh._NET_ACTIVE_WINDOW)
-                        d->activeCache.reset();
-                } else {
-                    d->factsCache.remove(e->window);
-                }
-                break;
-            }
-            case XCB_MAP_NOTIFY:
-                d->factsCache.remove(reinterpret_cast<xcb_map_notify_event_t *>(event)->window);
-                break;
-            case XCB_UNMAP_NOTIFY:
-                d->factsCache.remove(reinterpret_cast<xcb_unmap_notify_event_t *>(event)->window);
-                break;
-            case XCB_DESTROY_NOTIFY:
-                d->factsCache.remove(reinterpret_cast<xcb_destroy_notify_event_t *>(event)->window);
-                break;
-            default:
-                break;
-            }
+            const auto *event = static_cast<const xcb_generic_event_t *>(message);
+            if (d->cachingFacts)
+                d->forgetChangedFacts(event);
+            if (d->keys)
+                d->keys->handleEvent(event);
             return false;
         }
 
     private:
         Private *d;
     };
-    std::unique_ptr<Watcher> watcher;
-    std::optional<xcb_window_t> activeCache;
-    QHash<xcb_window_t, WindowFacts> factsCache;
+    std::unique_ptr<EventFilter> filter;
 
-    void startWatching()
+    void forgetChangedFacts(const xcb_generic_event_t *event)
+    {
+        switch (event->response_type & ~0x80) {
+        case XCB_PROPERTY_NOTIFY: {
+            const auto *e = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+            if (e->window == root) {
+                if (e->atom == ewmh._NET_ACTIVE_WINDOW)
+                    activeCache.reset();
+            } else {
+                factsCache.remove(e->window);
+            }
+            break;
+        }
+        case XCB_MAP_NOTIFY:
+            factsCache.remove(reinterpret_cast<const xcb_map_notify_event_t *>(event)->window);
+            break;
+        case XCB_UNMAP_NOTIFY:
+            factsCache.remove(reinterpret_cast<const xcb_unmap_notify_event_t *>(event)->window);
+            break;
+        case XCB_DESTROY_NOTIFY:
+            factsCache.remove(reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window);
+            break;
+        default:
+            break;
+        }
+    }
+
+    void installFilter()
+    {
+        if (filter || !qApp)
+            return;
+        filter = std::make_unique<EventFilter>(this);
+        qApp->installNativeEventFilter(filter.get());
+    }
+
+    void startCachingFacts()
     {
         // Adds to the mask Qt has on the root; setting ours alone would replace it.
         Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
@@ -128,8 +148,8 @@ struct X11Platform::Private
             return;
         const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
-        watcher = std::make_unique<Watcher>(this);
-        qApp->installNativeEventFilter(watcher.get());
+        installFilter();
+        cachingFacts = true;
     }
 
     void watchWindow(xcb_window_t window)
@@ -189,9 +209,22 @@ X11Platform::X11Platform() : d(std::make_unique<Private>())
             qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
         d->connection = x11->connection();
         const xcb_setup_t *setup = xcb_get_setup(d->connection);
+        // The screen DISPLAY names (":0.1" is the second), as Qt connected to it.
+        int screen = 0;
+        char *host = nullptr;
+        int display = 0;
+        if (xcb_parse_display(nullptr, &host, &display, &screen))
+            std::free(host);
         xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+        for (int i = 0; i < screen && it.rem > 0; ++i)
+            xcb_screen_next(&it);
+        if (it.rem == 0) {
+            screen = 0;
+            it = xcb_setup_roots_iterator(setup);
+        }
         if (it.rem > 0)
             d->root = it.data->root;
+        d->screen = screen;
         d->idBase = setup->resource_id_base;
         d->idMask = setup->resource_id_mask;
     }
@@ -208,13 +241,13 @@ X11Platform::X11Platform() : d(std::make_unique<Private>())
     const xcb_query_extension_reply_t *res = xcb_get_extension_data(d->connection, &xcb_res_id);
     d->hasRes = res && res->present;
     if (d->ewmhReady)
-        d->startWatching();
+        d->startCachingFacts();
 }
 
 X11Platform::~X11Platform()
 {
-    if (d->watcher && qApp)
-        qApp->removeNativeEventFilter(d->watcher.get());
+    if (d->filter && qApp)
+        qApp->removeNativeEventFilter(d->filter.get());
     if (d->ewmhReady)
         xcb_ewmh_connection_wipe(&d->ewmh);
 }
@@ -276,7 +309,7 @@ WId X11Platform::activeWindow()
 {
     if (!d->ewmhReady)
         return 0;
-    if (d->watcher && d->activeCache)
+    if (d->cachingFacts && d->activeCache)
         return *d->activeCache;
     xcb_window_t window = XCB_WINDOW_NONE;
     xcb_generic_error_t *error = nullptr;
@@ -284,7 +317,7 @@ WId X11Platform::activeWindow()
                                           &window, &error))
         window = XCB_WINDOW_NONE;
     d->noteError(error);
-    if (d->watcher)
+    if (d->cachingFacts)
         d->activeCache = window;
     return window;
 }
@@ -315,7 +348,7 @@ WindowFacts X11Platform::windowFacts(WId window)
 
 QList<WindowFacts> X11Platform::windowFacts(const QList<WId> &windows)
 {
-    if (!d->watcher)
+    if (!d->cachingFacts)
         return readWindowFacts(windows);
     QList<WindowFacts> result(windows.size());
     QList<WId> missing;
@@ -701,6 +734,7 @@ bool X11Platform::watchKeys(const KeyWatcher &watcher)
 {
     if (!d->keys)
         d->keys = std::make_unique<X11KeyWatcher>(d->connection, d->root);
+    d->installFilter();
     QString reason;
     if (d->keys->start(watcher, &reason))
         return true;
