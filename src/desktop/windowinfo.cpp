@@ -37,15 +37,6 @@ bool isToolWindow(WindowType type)
     return type == WindowType::Utility || type == WindowType::Toolbar;
 }
 
-bool equalsAny(const QString &text, std::initializer_list<const char *> candidates)
-{
-    for (const char *candidate : candidates) {
-        if (text.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
 // For an interpreter or runtime, the program it runs: the script from its
 // command line, else the program that started it.
 QString programOfRuntime(Platform *platform, qint64 pid, const QString &path, int depth = 0)
@@ -87,7 +78,7 @@ QString applicationNameOf(const QString &title, WindowType type, const QString &
                 name.chop(4);
         }
     }
-    if (name.isEmpty() || name == QLatin1String("XWin")) {
+    if (name.isEmpty()) {
         name = title;
         // A title that is a Windows path (a Wine program's document) is named by its file.
         if (title.size() > 2 && title.at(0).isLetter() && title.at(1) == QLatin1Char(':') &&
@@ -156,15 +147,8 @@ struct Candidate
     {
         if (!facts.id || !facts.exists || !facts.visible || isShellSurface(facts.type))
             return false;
-        const QString &title = facts.title;
-        if (title.isEmpty() ||
-            title.compare(QLatin1String("Program Manager"), Qt::CaseInsensitive) == 0)
-            return false;
-        if (equalsAny(title, {"Start Menu", "Start", "Cortana"}) &&
-            equalsAny(applicationName(), {"Start Menu", "Start", "Windows Explorer",
-                                          "Search and Cortana application"}))
-            return false;
-        return true;
+        // The desktop and the shell's own surfaces are ruled out by their type.
+        return !facts.title.isEmpty();
     }
 };
 

@@ -102,17 +102,6 @@ private Q_SLOTS:
         QTest::newRow("not visible")
             << "notes.txt" << qint64(10) << WindowType::Normal << false << false;
         QTest::newRow("empty title") << "" << qint64(10) << WindowType::Normal << true << false;
-        QTest::newRow("program manager, any case")
-            << "program MANAGER" << qint64(10) << WindowType::Normal << true << false;
-        QTest::newRow("start menu") << "Start" << qint64(11) << WindowType::Normal << true << false;
-        QTest::newRow("start menu title, lower case explorer")
-            << "start" << qint64(12) << WindowType::Normal << true << false;
-        QTest::newRow("cortana of explorer")
-            << "CORTANA" << qint64(12) << WindowType::Normal << true << false;
-        QTest::newRow("a document called Start")
-            << "Start" << qint64(10) << WindowType::Normal << true << true;
-        QTest::newRow("the shell with another title")
-            << "Files" << qint64(12) << WindowType::Normal << true << true;
         QTest::newRow("desktop") << "Desktop" << qint64(10) << WindowType::Desktop << true << false;
         QTest::newRow("dock") << "Panel" << qint64(10) << WindowType::Dock << true << false;
         QTest::newRow("menu") << "File" << qint64(10) << WindowType::Menu << true << false;
@@ -315,8 +304,6 @@ private Q_SLOTS:
         QTest::newRow("title that is a drive path")
             << "C:\\docs\\plan.txt" << WindowType::Normal << ""
             << "plan.txt";
-        QTest::newRow("X server window") << "Z:\\x" << WindowType::Normal << "/opt/XWin"
-                                         << "x";
     }
 
     void names()
