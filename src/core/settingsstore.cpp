@@ -3,7 +3,6 @@
 #include "varlolog.h"
 
 #include <QRegularExpression>
-#include <QSet>
 #include <QSettings>
 
 #include <cmath>
@@ -163,10 +162,8 @@ namespace {
 
 void noteDamaged(const QString &key, const QVariant &value)
 {
-    static QSet<QString> noted;
-    if (noted.contains(key))
+    if (!VarloLog::firstTime(QStringLiteral("damaged setting ") + key))
         return;
-    noted.insert(key);
     vWarning() << "Setting" << key << "holds an unusable value" << value.toString()
                << "- using the default.";
 }

@@ -11,6 +11,9 @@
 #include <QDebug>
 
 namespace VarloLog {
+/** True the first time key is given in this process: for warnings worth one line per run. */
+bool firstTime(const QString &key);
+
 constexpr const char *baseName(const char *path)
 {
     const char *base = path;

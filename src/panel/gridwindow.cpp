@@ -14,7 +14,6 @@
 
 #include <QEnterEvent>
 #include <QPropertyAnimation>
-#include <QSet>
 #include <QSettings>
 
 #include <climits>
@@ -46,10 +45,8 @@ bool usableGridSize(QSize size)
 
 void noteUnusableSize(const QString &key, QSize size)
 {
-    static QSet<QString> noted;
-    if (noted.contains(key))
+    if (!VarloLog::firstTime(QStringLiteral("unusable grid size ") + key))
         return;
-    noted.insert(key);
     vWarning() << "Setting" << key << "holds the grid size" << size.width() << "x" << size.height()
                << "which no grid can show - using 6 x 6.";
 }
@@ -76,6 +73,8 @@ GridWindow::GridWindow(CommonBehavior *controller)
     setWindowOpacity(dimmedOpacity);
 
     ui->setupUi(this);
+    // What task lists and window switchers show for the panel.
+    setWindowTitle(QStringLiteral("Varlo"));
     adaptToDpi();
 
     DragFrame *frame = ui->dragFrame;

@@ -1,5 +1,7 @@
 #include "ontopmessagebox.h"
 
+#include "programicon.h"
+
 #include <QApplication>
 #include <QList>
 
@@ -14,11 +16,7 @@ OnTopMessageBox::OnTopMessageBox()
     setWindowFlags((Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint)
                    & ~Qt::WindowContextHelpButtonHint);
     setIcon(QMessageBox::Warning);
-    QIcon icon;
-    for (const char *name : {":/images/varlo_16.png", ":/images/varlo_20.png", ":/images/varlo_24.png",
-                             ":/images/varlo_32.png"})
-        icon.addFile(QString::fromLatin1(name));
-    setWindowIcon(icon);
+    setWindowIcon(programIcon());
 }
 
 int OnTopMessageBox::exec()

@@ -126,6 +126,7 @@ private Q_SLOTS:
 
         m_panel->activate();
         QVERIFY(m_panel->isVisible());
+        QCOMPARE(m_panel->windowTitle(), QStringLiteral("Varlo")); // what window lists show
         QCOMPARE(m_panel->dragFrame()->dimensions(), expected);
         QVERIFY(m_panel->dragFrame()->cellGrid()->hasValidDimensions());
     }
