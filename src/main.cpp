@@ -22,9 +22,17 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Varlo"));
     SingleInstance instance;
     switch (instance.acquire()) {
-    case SingleInstance::Other:
-        SingleInstance::wakeRunningInstance(instance.socketPath());
-        return 0;
+    case SingleInstance::Other: {
+        if (SingleInstance::wakeRunningInstance(instance.socketPath()))
+            return 0;
+        // Exiting quietly here would leave the user with no Varlo and no clue.
+        const qint64 holder = instance.lockHolder();
+        std::fprintf(stderr,
+                     "Varlo: the running Varlo (process %s) does not answer; it may hang - end it "
+                     "to start Varlo again\n",
+                     holder > 0 ? qPrintable(QString::number(holder)) : "unknown");
+        return 1;
+    }
     case SingleInstance::Failed:
         std::fprintf(stderr, "Varlo: cannot use the runtime folder for the single-instance lock\n");
         break;
@@ -59,9 +67,6 @@ int main(int argc, char **argv)
     if (wayland)
         vDebug() << "Wayland session: only X11 windows can be placed.";
 
-    app->setSingleInstance(&instance);
-    instance.listen();
-
     QCoreApplication::addLibraryPath(QStringLiteral("%1%2%3").arg(
         QCoreApplication::applicationDirPath(), QDir::separator(), QStringLiteral("plugins")));
     QNetworkProxyFactory::setUseSystemConfiguration(true);
@@ -69,6 +74,10 @@ int main(int argc, char **argv)
     SettingsStore::writeSettingsDefaults();
 
     app->init();
+    // Wake-ups are taken only now: one that arrived while init() ran a nested
+    // event loop would show panels that are half built.
+    app->setSingleInstance(&instance);
+    instance.listen(); // logs why when it cannot
     const int result = app->run();
 
     vDebug() << "Cleaning up...";

@@ -7,9 +7,12 @@
 #include "keyboardhook.h"
 #include "ontopmessagebox.h"
 #include "paths.h"
+#include "programicon.h"
+#include "settingswindow.h"
 #include "platform.h"
 #include "settingsstore.h"
 #include "singleinstance.h"
+#include "terminationwatcher.h"
 #include "varlolog.h"
 #include "windowmover.h"
 
@@ -19,62 +22,45 @@
 #include <QIcon>
 #include <QScreen>
 #include <QSettings>
-#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-int g_signalFds[2] = {-1, -1};
-
-void onTerminationSignal(int)
+// The panels, deleted in list order.
+struct PanelList : QList<GridWindow *>
 {
-    const char c = 1;
-    const ssize_t ignored = ::write(g_signalFds[0], &c, 1);
-    (void)ignored;
-}
+    PanelList() = default;
+    PanelList(const PanelList &) = delete;
+    PanelList &operator=(const PanelList &) = delete;
+    ~PanelList() { qDeleteAll(*this); }
+};
+
+struct HookRelease
+{
+    void operator()(KeyboardHook *) const { KeyboardHook::destroyInstance(); }
+};
 } // namespace
 
 struct Application::Private
 {
-    QList<GridWindow *> grids;
-    QWidget *settingsWindow = nullptr;
-    DesktopAreaCache *desktopAreaCache = nullptr;
-    CommonBehavior *commonBehavior = nullptr;
-    QSystemTrayIcon *trayIcon = nullptr;
+    // Members are destroyed in reverse order of declaration. Read bottom up,
+    // this is the order the program is taken apart in: the shortcut manager
+    // and the tray menu join it where their comments stand.
+    PanelList grids;
+    std::unique_ptr<SettingsWindow> settingsWindow;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<KeyboardHook, HookRelease> keyboardHook;
     std::unique_ptr<CrashHandler> crashHandler;
-    KeyboardHook *keyboardHook = nullptr;
-    QSettings *settings = nullptr;
+    std::unique_ptr<CommonBehavior> commonBehavior;
+    // tray menu
+    std::unique_ptr<QSystemTrayIcon> trayIcon;
+    // shortcut manager
 
+    DesktopAreaCache *desktopAreaCache = nullptr;
     QIcon trayIconImage;
     SingleInstance *singleInstance = nullptr;
-    QSocketNotifier *signalNotifier = nullptr;
-    int osMajorVersion = 0;
-    bool terminationRequested = false;
-
-    // The order of destruction is part of the design: the placement
-    // controller goes before the hook it listens to, the panels last.
-    ~Private()
-    {
-        delete trayIcon;
-        trayIcon = nullptr;
-        delete commonBehavior;
-        commonBehavior = nullptr;
-        crashHandler.reset();
-        if (keyboardHook)
-            KeyboardHook::destroyInstance();
-        keyboardHook = nullptr;
-        delete settings;
-        settings = nullptr;
-        delete settingsWindow;
-        settingsWindow = nullptr;
-        qDeleteAll(grids);
-        grids.clear();
-    }
+    TerminationWatcher *terminationWatcher = nullptr;
 };
 
 Application::Application(int &argc, char **argv)
@@ -82,7 +68,12 @@ Application::Application(int &argc, char **argv)
     , d(std::make_unique<Private>())
 {
     QApplication::setQuitOnLastWindowClosed(false);
-    watchTerminationSignals();
+    // A logout sends SIGTERM: end the loop as "Quit" does so the clean-up runs.
+    d->terminationWatcher = new TerminationWatcher(this);
+    connect(d->terminationWatcher, &TerminationWatcher::terminationRequested, this, [] {
+        vDebug() << "Termination signal received.";
+        QCoreApplication::quit();
+    });
 }
 
 Application::~Application()
@@ -118,21 +109,13 @@ void Application::setSingleInstance(SingleInstance *instance)
 
 void Application::init()
 {
-    d->osMajorVersion = Platform::instance()->osMajorVersion();
     d->desktopAreaCache = DesktopAreaCache::instance();
 
-    d->settings = new QSettings();
+    d->settings = std::make_unique<QSettings>();
 
-    QIcon windowIcon;
-    for (const char *name : {":/images/varlo_16.png", ":/images/varlo_20.png",
-                             ":/images/varlo_24.png", ":/images/varlo_32.png"})
-        windowIcon.addFile(QString::fromLatin1(name));
-    QApplication::setWindowIcon(windowIcon);
-
-    const QString traySet = d->osMajorVersion > 5 ? QStringLiteral(":/images/varlo_tray_white_%1.png")
-                                                  : QStringLiteral(":/images/varlo_tray_%1.png");
+    QApplication::setWindowIcon(programIcon());
     for (int dpi : {96, 120, 144, 192})
-        d->trayIconImage.addFile(traySet.arg(dpi));
+        d->trayIconImage.addFile(QStringLiteral(":/images/varlo_tray_white_%1.png").arg(dpi));
 
     vDebug() << "Initializing google breakpad crash handler.";
     const QString dumps = crashDumpPath();
@@ -142,11 +125,11 @@ void Application::init()
         vWarning() << "No private folder for crash reports; crashes will not be reported.";
 
     vDebug() << "Installing keyboard hook.";
-    d->keyboardHook = KeyboardHook::instance();
+    d->keyboardHook.reset(KeyboardHook::instance());
     if (!d->keyboardHook->install())
         vWarning() << "Could not install keyboard hook. Alt-subdivide will not function properly.";
 
-    d->commonBehavior = new CommonBehavior(this);
+    d->commonBehavior = std::make_unique<CommonBehavior>(this);
 
     const QList<QScreen *> screens = QGuiApplication::screens();
     for (int i = 0; i < screens.size(); ++i)
@@ -157,9 +140,14 @@ void Application::init()
 
     initializeGrids();
 
-    connect(d->keyboardHook, &KeyboardHook::escape, this, &Application::escapeKey);
-    connect(d->keyboardHook, &KeyboardHook::help, this, &Application::openHelpF1);
-    connect(d->keyboardHook, &KeyboardHook::altUp, this, &Application::toggleSubdivide);
+    // Queued: the keys arrive inside the backend's event handling, and a slot
+    // may open a modal window (the help page's message box).
+    connect(d->keyboardHook.get(), &KeyboardHook::escape, this, &Application::escapeKey,
+            Qt::QueuedConnection);
+    connect(d->keyboardHook.get(), &KeyboardHook::help, this, &Application::openHelpF1,
+            Qt::QueuedConnection);
+    connect(d->keyboardHook.get(), &KeyboardHook::altUp, this, &Application::toggleSubdivide,
+            Qt::QueuedConnection);
 
     updateTray();
 
@@ -203,7 +191,7 @@ int Application::run()
         showGrids();
     // Start-up can process events (showing windows does); a SIGTERM that
     // arrived meanwhile must still end the program.
-    if (d->terminationRequested)
+    if (d->terminationWatcher->requested())
         return 0;
     return QApplication::exec();
 }
@@ -227,7 +215,7 @@ bool Application::panelsVisible() const
 
 QWidget *Application::settingsWindow() const
 {
-    return d->settingsWindow;
+    return d->settingsWindow.get();
 }
 
 bool Application::settingsVisible() const
@@ -254,7 +242,7 @@ void Application::initializeGrids()
         d->commonBehavior->hidePreview();
 
     for (int i = 0; i < d->desktopAreaCache->screenCount(); ++i) {
-        auto *grid = new GridWindow(d->commonBehavior);
+        auto *grid = new GridWindow(d->commonBehavior.get());
         d->grids.append(grid);
         grid->move(d->desktopAreaCache->availableGeometry(i).topLeft());
         grid->center();
@@ -326,7 +314,7 @@ void Application::showSettings(int display)
     if (display == -1)
         display = d->desktopAreaCache->primaryScreen();
     const QRect r = d->desktopAreaCache->availableGeometry(display);
-    QWidget *w = d->settingsWindow;
+    QWidget *w = d->settingsWindow.get();
     w->move(r.topLeft());
     const QRect own = w->rect();
     w->move((r.left() + r.right()) / 2 - (own.left() + own.right()) / 2,
@@ -370,7 +358,7 @@ void Application::gridWindowShortcutActivated()
 void Application::escapeKey()
 {
     if (settingsVisible())
-        QMetaObject::invokeMethod(d->settingsWindow, "handleEscape");
+        d->settingsWindow->handleEscape();
     if (!panelsVisible())
         return;
     for (GridWindow *grid : std::as_const(d->grids)) {
@@ -392,7 +380,7 @@ void Application::toggleSubdivide()
         for (GridWindow *grid : std::as_const(d->grids))
             grid->syncSize(size);
     } else if (settingsVisible()) {
-        QMetaObject::invokeMethod(d->settingsWindow, "toggleSubdivide");
+        d->settingsWindow->toggleSubdivide();
     }
 }
 
@@ -470,29 +458,4 @@ void Application::applicationDeactivated()
     if (d->keyboardHook && d->keyboardHook->isShiftDown())
         return;
     hideGrids(true);
-}
-
-void Application::watchTerminationSignals()
-{
-    // A logout sends SIGTERM: end the loop as "Quit" does so the clean-up runs.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0)
-        return;
-    ::fcntl(g_signalFds[0], F_SETFL, O_NONBLOCK);
-    d->signalNotifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
-    connect(d->signalNotifier, &QSocketNotifier::activated, this, [this] {
-        char buf[16];
-        while (::read(g_signalFds[1], buf, sizeof(buf)) > 0) {
-        }
-        vDebug() << "Termination signal received.";
-        // quit() does nothing before the loop runs; run() looks at the flag.
-        d->terminationRequested = true;
-        QCoreApplication::quit();
-    });
-    ::fcntl(g_signalFds[1], F_SETFL, O_NONBLOCK);
-    struct sigaction sa = {};
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
 }

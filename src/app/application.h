@@ -81,7 +81,6 @@ private Q_SLOTS:
 
 private:
     void applicationDeactivated();
-    void watchTerminationSignals();
     void watchScreens();
 
     struct Private;

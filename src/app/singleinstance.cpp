@@ -18,7 +18,16 @@
 
 namespace {
 const char kWakeWord[] = "wake\n";
+// The running instance's answer: the wake-up was taken.
+const char kAnswer[] = "ok\n";
+
+long elapsedSince(const timespec &start)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
+} // namespace
 
 struct SingleInstance::Private
 {
@@ -63,7 +72,8 @@ SingleInstance::Result SingleInstance::acquire()
     return Failed;
 }
 
-bool SingleInstance::wakeRunningInstance(const QString &socketPath, int timeoutMs)
+bool SingleInstance::wakeRunningInstance(const QString &socketPath, int connectTimeoutMs,
+                                         int answerTimeoutMs)
 {
     // Plain sockets: there is no application object in a second start.
     const QByteArray path = QFile::encodeName(socketPath);
@@ -75,32 +85,55 @@ bool SingleInstance::wakeRunningInstance(const QString &socketPath, int timeoutM
 
     timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
+    int fd = -1;
     for (;;) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return false;
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0) {
-            const ssize_t n = ::send(fd, kWakeWord, sizeof(kWakeWord) - 1, MSG_NOSIGNAL);
-            ::shutdown(fd, SHUT_WR);
-            // Wait for the first instance to close its end, so the word is read
-            // before we exit (bounded by the timeout below).
-            timeval tv = {1, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-            char c;
-            while (::recv(fd, &c, 1, 0) > 0) {
-            }
-            ::close(fd);
-            return n == ssize_t(sizeof(kWakeWord) - 1);
-        }
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0)
+            break;
         ::close(fd);
-        // The first instance may hold the lock but not listen yet.
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-        if (elapsed >= timeoutMs)
+        // The running instance holds the lock but listens only once it is ready.
+        if (elapsedSince(start) >= connectTimeoutMs)
             return false;
         ::usleep(20 * 1000);
     }
+
+    // The kernel accepts a connection on behalf of a process that hangs, so
+    // only the answer tells that the wake-up arrived.
+    const ssize_t sent = ::send(fd, kWakeWord, sizeof(kWakeWord) - 1, MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+    QByteArray answer;
+    timespec waitStart;
+    clock_gettime(CLOCK_MONOTONIC, &waitStart);
+    while (sent == ssize_t(sizeof(kWakeWord) - 1)) {
+        const long left = answerTimeoutMs - elapsedSince(waitStart);
+        if (left <= 0)
+            break;
+        timeval tv = {left / 1000, (left % 1000) * 1000};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        char buf[16];
+        const ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        answer.append(buf, int(n));
+        if (answer.contains('\n'))
+            break;
+    }
+    ::close(fd);
+    return answer.startsWith(QByteArray(kAnswer, sizeof(kAnswer) - 1));
+}
+
+qint64 SingleInstance::lockHolder() const
+{
+    qint64 pid = -1;
+    QString host, application;
+    QLockFile probe(lockPath());
+    if (!probe.getLockInfo(&pid, &host, &application))
+        return -1;
+    return pid;
 }
 
 bool SingleInstance::listen()
@@ -112,7 +145,8 @@ bool SingleInstance::listen()
     auto *server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(socketPath())) {
-        vWarning() << "Cannot listen for a second start:" << server->errorString();
+        vWarning() << "Cannot listen for a second start, later starts cannot wake this one:"
+                   << server->errorString();
         delete server;
         return false;
     }
@@ -128,6 +162,10 @@ bool SingleInstance::listen()
                 const QByteArray word = socket->readAll();
                 if (word.startsWith("wake")) {
                     socket->setProperty("varloWoken", true);
+                    // Answered first: a slot that opens a modal window must
+                    // not keep the later start waiting.
+                    socket->write(kAnswer, qint64(sizeof(kAnswer) - 1));
+                    socket->flush();
                     Q_EMIT wakeUpRequested();
                 }
                 socket->disconnectFromServer();

@@ -27,10 +27,23 @@ public:
      */
     Result acquire();
 
-    /** Tells the running instance to wake up; retries briefly while it starts. */
-    static bool wakeRunningInstance(const QString &socketPath, int timeoutMs = 5000);
+    /**
+     * Tells the running instance to wake up and waits until it confirms.
+     * Connecting is retried for connectTimeoutMs while the running instance
+     * starts; the confirmation is waited for answerTimeoutMs. False when the
+     * running instance never listened or never answered (it hangs).
+     */
+    static bool wakeRunningInstance(const QString &socketPath, int connectTimeoutMs = 10000,
+                                    int answerTimeoutMs = 5000);
 
-    /** Starts listening for wake-ups (needs the application object). */
+    /** The process that holds the lock, -1 when that cannot be read. */
+    qint64 lockHolder() const;
+
+    /**
+     * Starts listening for wake-ups (needs the application object); a
+     * failure is logged. Call it once the program is ready to show itself:
+     * a later start retries until then.
+     */
     bool listen();
 
     /** Gives up the lock and the socket early, before an installer replaces the program. */
