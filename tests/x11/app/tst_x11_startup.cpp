@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
 #include <memory>
@@ -108,6 +109,9 @@ private Q_SLOTS:
     void crashLeavesReportAndStartsReporter();
     void unwritableLogFolderStillRuns();
     void noDisplayIsOneClearLine();
+    void wakeUpsAreTakenOnlyOnceReady();
+    void hungInstanceIsNamedAndTheStartFails();
+    void listenFailureIsLogged();
 };
 
 void TestX11Startup::firstStartWritesDefaultsAndLogs()
@@ -347,6 +351,56 @@ void TestX11Startup::noDisplayIsOneClearLine()
     QVERIFY(refused->waitForFinished(10000));
     QVERIFY(refused->exitCode() != 0);
     QCOMPARE(refused->readAllStandardError().count('\n'), 1);
+}
+
+void TestX11Startup::wakeUpsAreTakenOnlyOnceReady()
+{
+    // The socket is what a second start knocks on: it must not exist while
+    // the panels are still being built.
+    Session s;
+    auto varlo = s.start();
+    QElapsedTimer t;
+    t.start();
+    const QDir runtime(s.runtime());
+    while (runtime.entryList({"VarloBroadcast*"}, QDir::System).isEmpty() && t.elapsed() < 15000
+           && varlo->state() == QProcess::Running)
+        QThread::usleep(200);
+    QVERIFY2(!runtime.entryList({"VarloBroadcast*"}, QDir::System).isEmpty(), qPrintable(s.log()));
+    QVERIFY2(s.log().contains(kReady), qPrintable(s.log()));
+    QVERIFY(stop(*varlo));
+}
+
+void TestX11Startup::hungInstanceIsNamedAndTheStartFails()
+{
+    Session s;
+    auto first = s.start();
+    QVERIFY(s.waitForLog(kReady));
+    const pid_t pid = pid_t(first->processId());
+    ::kill(pid, SIGSTOP);
+    auto second = s.start();
+    const bool finished = second->waitForFinished(30000);
+    ::kill(pid, SIGCONT);
+    QVERIFY(finished);
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 1);
+    const QByteArray err = second->readAllStandardError();
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.contains("process " + QByteArray::number(pid)), err.constData());
+    QVERIFY(!s.log().contains(kWoken));
+    QVERIFY(stop(*first));
+}
+
+void TestX11Startup::listenFailureIsLogged()
+{
+    Session s;
+    // Something that is not a socket sits where the socket goes.
+    const QString scope = qEnvironmentVariable("DISPLAY").section(':', 1).section('.', 0, 0);
+    QVERIFY(QDir().mkpath(s.runtime() + "/VarloBroadcast-" + scope + "/x"));
+    auto varlo = s.start();
+    QVERIFY2(s.waitForLog("| Cannot listen for a second start"), qPrintable(s.log()));
+    QVERIFY(s.log().contains(kReady));
+    QCOMPARE(varlo->state(), QProcess::Running);
+    QVERIFY(stop(*varlo));
 }
 
 QTEST_GUILESS_MAIN(TestX11Startup)
