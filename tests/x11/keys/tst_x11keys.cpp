@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include <cstdlib>
 #include <memory>
@@ -61,6 +62,38 @@ bool directlyBelow(WId window, WId sibling)
     const int w = children.indexOf(topLevelOf(xcb_window_t(window)));
     const int s = children.indexOf(topLevelOf(xcb_window_t(sibling)));
     return w >= 0 && s >= 0 && w + 1 == s;
+}
+
+// This client's XInput selection on the root for all master devices.
+uint32_t selectedOnRoot()
+{
+    xcb_connection_t *c = connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    auto *reply = xcb_input_xi_get_selected_events_reply(
+        c, xcb_input_xi_get_selected_events(c, root), nullptr);
+    uint32_t bits = 0;
+    for (auto it = xcb_input_xi_get_selected_events_masks_iterator(reply); reply && it.rem;
+         xcb_input_event_mask_next(&it)) {
+        if (it.data->deviceid == XCB_INPUT_DEVICE_ALL_MASTER && it.data->mask_len > 0)
+            bits = *xcb_input_event_mask_mask(it.data);
+    }
+    std::free(reply);
+    return bits;
+}
+
+bool selectOnRoot(uint32_t bits)
+{
+    xcb_connection_t *c = connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    struct
+    {
+        xcb_input_event_mask_t head;
+        uint32_t bits;
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, bits};
+    xcb_generic_error_t *error =
+        xcb_request_check(c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head));
+    std::free(error);
+    return !error;
 }
 
 } // namespace
@@ -217,6 +250,23 @@ private Q_SLOTS:
             QFile f(file);
             return f.open(QIODevice::ReadOnly) && f.readAll() == "varlo\n";
         }));
+    }
+
+    // The selection on the root is shared with the rest of the program:
+    // watching keys adds its bits and stopping takes away only those.
+    void otherSelectionsOnTheRootStay()
+    {
+        const uint32_t rawKeys =
+            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE;
+        const uint32_t other = XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
+        QCOMPARE(selectedOnRoot() & rawKeys, rawKeys);
+        QVERIFY(selectOnRoot(selectedOnRoot() | other));
+        QVERIFY(hook()->remove());
+        QCOMPARE(selectedOnRoot() & (rawKeys | other), other);
+        QVERIFY(hook()->install());
+        QCOMPARE(selectedOnRoot() & (rawKeys | other), rawKeys | other);
+        QVERIFY(selectOnRoot(selectedOnRoot() & ~other));
+        QVERIFY(drain());
     }
 
     void stackBelow()
