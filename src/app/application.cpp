@@ -7,10 +7,10 @@
 #include "keyboardhook.h"
 #include "ontopmessagebox.h"
 #include "paths.h"
-#include "programicon.h"
-#include "settingswindow.h"
 #include "platform.h"
+#include "programicon.h"
 #include "settingsstore.h"
+#include "settingswindow.h"
 #include "singleinstance.h"
 #include "terminationwatcher.h"
 #include "varlolog.h"
@@ -24,7 +24,6 @@
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
-
 
 namespace {
 // The panels, deleted in list order.
