@@ -19,7 +19,7 @@ void logMessage(QtMsgType type, const QMessageLogContext &context, const QString
 /** The repeat rule: true when key repeats the last message and must not be written. */
 bool suppressRepeat(const QString &key);
 
-/** The log file's descriptor for writers that cannot use Qt or a lock (the crash handler), or -1. */
+/** The log's descriptor, or -1: for writers that can use neither Qt nor a lock (crashes). */
 int logFileDescriptor();
 
 /** The log's file name: varlo.log in the private per-user temporary folder. */

@@ -235,10 +235,11 @@ void TestEventLog::concurrentWritersKeepLinesWholeAndCounted()
 
     QFile file(m_path);
     QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QRegularExpression located(
-        QStringLiteral("^I {9}tst_eventlog\\.cpp\\[[ \\d]{4} \\] \\d\\d:\\d\\d:\\d\\d \\| (t\\d+ \\w+ \\d+)$"));
-    const QRegularExpression plain(QStringLiteral("^E {33}\\d\\d:\\d\\d:\\d\\d \\| (t\\d+ \\w+ \\d+)$"));
-    const QRegularExpression note(QStringLiteral("^ {42} \\| \\(Repeated (\\d+) more time(s?)\\.\\)$"));
+    const QString timeAndText = QStringLiteral("\\d\\d:\\d\\d:\\d\\d \\| (t\\d+ \\w+ \\d+)$");
+    const QRegularExpression located("^I {9}tst_eventlog\\.cpp\\[[ \\d]{4} \\] " + timeAndText);
+    const QRegularExpression plain("^E {33}" + timeAndText);
+    const QRegularExpression note(
+        QStringLiteral("^ {42} \\| \\(Repeated (\\d+) more time(s?)\\.\\)$"));
     std::map<QString, int> counted;
     std::map<int, int> lastIndex; // per thread: its messages stay in order
     QString previous;
@@ -274,8 +275,8 @@ void TestEventLog::concurrentWritersKeepLinesWholeAndCounted()
         previous.clear();
     }
     for (const auto &[message, count] : expected) {
-        QVERIFY2(counted[message] == count,
-                 qPrintable(QStringLiteral("%1: %2 of %3").arg(message).arg(counted[message]).arg(count)));
+        const QString got = QStringLiteral("%1: %2 of %3").arg(message).arg(counted[message]);
+        QVERIFY2(counted[message] == count, qPrintable(got.arg(count)));
     }
 }
 

@@ -172,7 +172,8 @@ static QString writeReporter(const QString &dir, const QString &record)
     // Also records the signals it started with blocked, read with builtins
     // only: the shell blocks all signals for a moment while it forks.
     f.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" \"$2\" > '%1.tmp'\n"
-                           "while read -r name value; do [ \"$name\" = SigBlk: ] && echo \"$name $value\"; "
+                           "while read -r name value; do\n"
+                           "  [ \"$name\" = SigBlk: ] && echo \"$name $value\"\n"
                            "done < /proc/$$/status >> '%1.tmp'\n"
                            "mv '%1.tmp' '%1'\n")
                 .arg(record)
@@ -191,7 +192,8 @@ void TestStartup::crashLeavesAReportAndStartsTheReporter_data()
     QTest::newRow("double free") << QByteArray("double-free") << SIGABRT << true;
     QTest::newRow("abort inside malloc") << QByteArray("heap-corruption") << SIGABRT << true;
     QTest::newRow("stack overflow, main thread") << QByteArray("stack-overflow") << SIGSEGV << true;
-    QTest::newRow("null write, second thread") << QByteArray("null-write-thread") << SIGSEGV << true;
+    QTest::newRow("null write, second thread")
+        << QByteArray("null-write-thread") << SIGSEGV << true;
     QTest::newRow("stack overflow, prepared thread")
         << QByteArray("thread-stack-overflow") << SIGSEGV << true;
     QTest::newRow("no reporter") << QByteArray("double-free") << SIGABRT << false;
@@ -234,9 +236,10 @@ void TestStartup::crashLeavesAReportAndStartsTheReporter()
     QFile log(dumps.filePath("varlo.log"));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString logText = QString::fromUtf8(log.readAll());
-    const QString message = reporter ? "Crash reporter module started\\." : "Failed to start crash reporter\\.";
-    const QRegularExpression logLine("(^|\n)I {9}crashhandler\\.cpp\\[[ \\d]{4} \\] \\d\\d:\\d\\d:\\d\\d \\| "
-                                     + message + "\n");
+    const QString message = reporter ? "Crash reporter module started\\."
+                                     : "Failed to start crash reporter\\.";
+    const QRegularExpression logLine(
+        "(^|\n)I {9}crashhandler\\.cpp\\[[ \\d]{4} \\] \\d\\d:\\d\\d:\\d\\d \\| " + message + "\n");
     QVERIFY2(logText.contains(logLine), qPrintable(logText));
     if (!reporter)
         return;
