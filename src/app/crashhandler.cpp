@@ -4,11 +4,11 @@
 #include "varlolog.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QUuid>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -16,6 +16,8 @@
 #include <ctime>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +27,14 @@ const int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int kSignalCount = int(sizeof(kSignals) / sizeof(kSignals[0]));
 constexpr int kPathMax = 4096;
 constexpr int kMaxCandidates = 64;
+constexpr int kMaxFrames = 64;
+// Ample for writing the report and starting the reporter on a busy machine,
+// and short enough that a hung handler soon lets go of the single-instance lock.
+constexpr unsigned kAlarmSeconds = 5;
 
-// Everything the handler needs, prepared while it is safe to allocate.
+// Everything the handler needs, prepared while it is safe to allocate. The
+// buffers live here rather than on the stack: the faulting thread may have
+// little of it left, and only one thread reports at a time.
 struct CrashState
 {
     bool installed = false;
@@ -37,11 +45,37 @@ struct CrashState
     int candidateCount = 0;
     long utcOffset = 0;
     struct sigaction previous[kSignalCount];
-    void *altStack = nullptr;
+    void *frames[kMaxFrames] = {};
+    char logLine[512] = {};
 };
 
 CrashState g_state;
-std::atomic<bool> g_handling{false};
+// The kernel id of the thread writing a report, 0 while there is none.
+std::atomic<pid_t> g_reportingThread{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free, "read and written in signal context");
+
+// The alternate stack of one thread, given back when the thread ends.
+struct ThreadAltStack
+{
+    char *mapping = nullptr;
+    size_t mappingSize = 0;
+    char *stack = nullptr;
+
+    ~ThreadAltStack()
+    {
+        if (!mapping)
+            return;
+        stack_t current = {};
+        if (::sigaltstack(nullptr, &current) == 0 && current.ss_sp == stack) {
+            stack_t off = {};
+            off.ss_flags = SS_DISABLE;
+            ::sigaltstack(&off, nullptr);
+        }
+        ::munmap(mapping, mappingSize);
+    }
+};
+
+thread_local ThreadAltStack t_altStack;
 
 void copyString(char *dst, size_t size, const QByteArray &src)
 {
@@ -113,10 +147,11 @@ void logFromSignal(int line, const char *message)
     const int fd = logFileDescriptor();
     if (fd < 0)
         return;
-    char buf[512];
+    char *buf = g_state.logLine;
+    const size_t size = sizeof(g_state.logLine);
     size_t pos = 0;
     auto put = [&](const char *s) {
-        while (*s && pos < sizeof(buf) - 2)
+        while (*s && pos < size - 2)
             buf[pos++] = *s++;
     };
     auto pad = [&](const char *s, size_t width) {
@@ -127,9 +162,14 @@ void logFromSignal(int line, const char *message)
     put("I");
     pad("crashhandler.cpp", 25);
     put("[");
+    // The log's own lines carry the number with a space either side.
     char num[24];
-    pad(formatNumber(num, unsigned(line), 10), 5);
-    put("] ");
+    const char *digits = formatNumber(num, unsigned(line), 10);
+    for (size_t len = strlen(digits) + 2; len < 5; ++len)
+        put(" ");
+    put(" ");
+    put(digits);
+    put(" ] ");
     const long t = (long(::time(nullptr)) + g_state.utcOffset) % 86400;
     const long day = t < 0 ? t + 86400 : t;
     put(formatNumber(num, unsigned(day / 3600), 10, 2));
@@ -162,22 +202,41 @@ bool writeReport(int sig, const siginfo_t *info)
     writeStr(fd, "\naddress: 0x");
     writeStr(fd, formatNumber(num, info ? reinterpret_cast<uintptr_t>(info->si_addr) : 0, 16));
     writeStr(fd, "\nbacktrace:\n");
-    void *frames[64];
-    const int depth = ::backtrace(frames, 64);
-    ::backtrace_symbols_fd(frames, depth, fd);
+    const int depth = ::backtrace(g_state.frames, kMaxFrames);
+    ::backtrace_symbols_fd(g_state.frames, depth, fd);
     ::close(fd);
     return true;
 }
 
-// fork/exec without Qt: the reporter is started from a grandchild so that it
-// outlives us and is never our zombie. A close-on-exec pipe tells whether
-// exec succeeded.
+void setDefaultAction(int sig)
+{
+    struct sigaction sa = {};
+    sa.sa_handler = SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(sig, &sa, nullptr);
+}
+
+// A copy of this process made with the bare system call: glibc's fork() first
+// takes the heap's locks, which a crash inside malloc holds for good. Without
+// a new stack the child runs on its copy of ours, as after fork().
+pid_t rawFork()
+{
+    return pid_t(::syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
+}
+
+void sendError(int fd, int error)
+{
+    writeAll(fd, reinterpret_cast<const char *>(&error), sizeof(error));
+}
+
+// The reporter is started from a grandchild so that it outlives us and is
+// never our zombie. A close-on-exec pipe tells whether exec succeeded.
 bool spawnReporter()
 {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return false;
-    const pid_t child = ::fork();
+    const pid_t child = rawFork();
     if (child < 0) {
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
@@ -185,15 +244,25 @@ bool spawnReporter()
     }
     if (child == 0) {
         ::close(pipeFds[0]);
-        if (::fork() != 0)
+        // A fault here must not wait for the report that the parent is writing.
+        for (int sig : kSignals)
+            setDefaultAction(sig);
+        const pid_t grandchild = rawFork();
+        if (grandchild != 0) {
+            if (grandchild < 0)
+                sendError(pipeFds[1], errno);
             ::_exit(0);
+        }
         ::setsid();
+        // exec keeps the mask, and the faulting signal is blocked in here.
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         char *const argv[] = {const_cast<char *>("CrashReporter"), g_state.dumpPath,
                               g_state.minidumpId, nullptr};
         for (int i = 0; i < g_state.candidateCount; ++i)
             ::execv(g_state.candidates[i], argv);
-        const int error = errno;
-        writeAll(pipeFds[1], reinterpret_cast<const char *>(&error), sizeof(error));
+        sendError(pipeFds[1], errno);
         ::_exit(127);
     }
     ::close(pipeFds[1]);
@@ -209,21 +278,41 @@ bool spawnReporter()
     return n == 0;
 }
 
+// Whatever the handler waits for (a lock in the unwinder, a slow exec), the
+// process ends within kAlarmSeconds and lets go of the single-instance lock.
+void armAlarm()
+{
+    setDefaultAction(SIGALRM);
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    ::pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
+    ::alarm(kAlarmSeconds);
+}
+
 void signalHandler(int sig, siginfo_t *info, void *)
 {
-    if (g_handling.exchange(true)) {
-        // A crash while reporting one: give up quietly.
-        ::signal(sig, SIG_DFL);
-        ::raise(sig);
-        return;
+    const pid_t self = pid_t(::syscall(SYS_gettid));
+    pid_t reporting = 0;
+    if (!g_reportingThread.compare_exchange_strong(reporting, self)) {
+        if (reporting == self) {
+            // A fault while reporting one: end the process with it.
+            setDefaultAction(sig);
+            ::raise(sig);
+            return;
+        }
+        // Another thread writes the report and then ends the process.
+        for (;;)
+            ::pause();
     }
+    armAlarm();
     if (CrashHandler::crashFilter(nullptr)) {
         const bool written = writeReport(sig, info);
         CrashHandler::crashDumped(g_state.dumpPath, g_state.minidumpId, nullptr, written);
     }
     // The default action ends the process once the handler returns (the signal
     // stays blocked until then), with a core dump where the system allows one.
-    ::signal(sig, SIG_DFL);
+    setDefaultAction(sig);
     ::raise(sig);
 }
 
@@ -258,15 +347,9 @@ CrashHandler::CrashHandler(const QString &dumpPath)
     g_state.utcOffset = local.tm_gmtoff;
 
     // backtrace() loads libgcc on first use, which allocates: do it now.
-    void *frames[4];
-    ::backtrace(frames, 4);
+    ::backtrace(g_state.frames, 4);
 
-    const size_t stackSize = size_t(qMax<long>(SIGSTKSZ, 64 * 1024));
-    g_state.altStack = ::malloc(stackSize);
-    stack_t ss = {};
-    ss.ss_sp = g_state.altStack;
-    ss.ss_size = stackSize;
-    ::sigaltstack(&ss, nullptr);
+    prepareThread();
 
     struct sigaction sa = {};
     sa.sa_sigaction = signalHandler;
@@ -275,7 +358,7 @@ CrashHandler::CrashHandler(const QString &dumpPath)
     for (int i = 0; i < kSignalCount; ++i)
         ::sigaction(kSignals[i], &sa, &g_state.previous[i]);
     g_state.installed = true;
-    g_handling = false;
+    g_reportingThread = 0;
 }
 
 CrashHandler::~CrashHandler()
@@ -284,12 +367,34 @@ CrashHandler::~CrashHandler()
         return;
     for (int i = 0; i < kSignalCount; ++i)
         ::sigaction(kSignals[i], &g_state.previous[i], nullptr);
-    stack_t ss = {};
-    ss.ss_flags = SS_DISABLE;
-    ::sigaltstack(&ss, nullptr);
-    ::free(g_state.altStack);
-    g_state.altStack = nullptr;
     g_state.installed = false;
+}
+
+bool CrashHandler::prepareThread()
+{
+    if (t_altStack.mapping)
+        return true;
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t wanted = size_t(std::max<long>(long(SIGSTKSZ), 64 * 1024));
+    const size_t stackSize = (wanted + page - 1) / page * page;
+    // One page below the stack stays unmapped, so that overrunning it faults
+    // instead of writing over whatever lies there.
+    void *mapping = ::mmap(nullptr, stackSize + page, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (mapping == MAP_FAILED)
+        return false;
+    char *stack = static_cast<char *>(mapping) + page;
+    stack_t ss = {};
+    ss.ss_sp = stack;
+    ss.ss_size = stackSize;
+    if (::mprotect(mapping, page, PROT_NONE) != 0 || ::sigaltstack(&ss, nullptr) != 0) {
+        ::munmap(mapping, stackSize + page);
+        return false;
+    }
+    t_altStack.mapping = static_cast<char *>(mapping);
+    t_altStack.mappingSize = stackSize + page;
+    t_altStack.stack = stack;
+    return true;
 }
 
 QString CrashHandler::dumpPath() const

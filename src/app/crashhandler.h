@@ -6,15 +6,27 @@
 // "CrashReporter" program, then lets the signal end the process as it would
 // have without us (a core dump stays possible).
 //
-// The handler runs on an alternate stack in signal context: it uses only
-// async-signal-safe calls and state prepared when it was installed.
+// The handler runs in signal context on whichever thread faulted: it uses only
+// async-signal-safe calls and state prepared when it was installed, takes no
+// lock of libc's, and an alarm ends the process should it still hang.
 class CrashHandler
 {
 public:
-    /** Installs the handler for SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT; reports go to dumpPath. */
+    /**
+     * Installs the handler for SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT;
+     * reports go to dumpPath. The calling thread gets an alternate stack.
+     */
     explicit CrashHandler(const QString &dumpPath);
     /** Puts the previous handlers back. */
     ~CrashHandler();
+
+    /**
+     * Gives the calling thread an alternate signal stack, so that a stack
+     * overflow on it is reported too (the handler cannot run on a full stack).
+     * Every thread we create calls this once when it starts; it costs one
+     * mapping, which goes when the thread ends. False if none could be set up.
+     */
+    static bool prepareThread();
 
     CrashHandler(const CrashHandler &) = delete;
     CrashHandler &operator=(const CrashHandler &) = delete;

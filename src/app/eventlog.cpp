@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +19,28 @@ QTextStream *g_stream = nullptr;
 QString g_lastMessage;
 int g_repeatCount = 0;
 QtMessageHandler g_previousHandler = nullptr;
+
+// Qt calls the handler from whichever thread logs; this guards everything above.
+std::mutex g_mutex;
+// The crash handler reads it in signal context, where no lock can be taken.
+std::atomic<int> g_fd{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "the crash handler reads g_fd from a signal");
+// Set while this thread writes: a message raised meanwhile (a stream's own
+// warning) would wait for the lock this thread holds.
+thread_local bool t_writing = false;
+
+// Holds the lock and marks this thread as writing.
+class WriteGuard
+{
+public:
+    WriteGuard() : m_lock(g_mutex) { t_writing = true; }
+    ~WriteGuard() { t_writing = false; }
+    WriteGuard(const WriteGuard &) = delete;
+    WriteGuard &operator=(const WriteGuard &) = delete;
+
+private:
+    std::lock_guard<std::mutex> m_lock;
+};
 
 const QLatin1String kPrefix("VARLO::");
 
@@ -56,6 +80,26 @@ bool openSafely(QFile *file, const QString &path)
     }
     return true;
 }
+
+void writeToStderr(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, msg)));
+}
+
+bool suppressRepeatLocked(const QString &key)
+{
+    if (key == g_lastMessage) {
+        ++g_repeatCount;
+        return true;
+    }
+    if (g_repeatCount > 0 && g_stream) {
+        *g_stream << QString(42, QLatin1Char(' ')) << " | (Repeated " << g_repeatCount
+                  << " more time" << (g_repeatCount >= 2 ? "s" : "") << ".)\n";
+    }
+    g_repeatCount = 0;
+    g_lastMessage = key;
+    return false;
+}
 } // namespace
 
 bool openLog(const QString &path)
@@ -67,20 +111,24 @@ bool openLog(const QString &path)
         delete file;
         return false;
     }
+    WriteGuard guard;
     g_file = file;
     g_stream = new QTextStream(g_file);
     g_lastMessage.clear();
     g_repeatCount = 0;
+    g_fd.store(g_file->handle());
     g_previousHandler = qInstallMessageHandler(logMessage);
     return true;
 }
 
 void closeLog()
 {
+    WriteGuard guard;
     if (g_stream) {
-        suppressRepeat(QString());
+        suppressRepeatLocked(QString());
         g_stream->flush();
     }
+    g_fd.store(-1);
     qInstallMessageHandler(nullptr);
     g_previousHandler = nullptr;
     delete g_stream;
@@ -96,26 +144,14 @@ void closeLog()
 
 bool suppressRepeat(const QString &key)
 {
-    if (key == g_lastMessage) {
-        ++g_repeatCount;
-        return true;
-    }
-    if (g_repeatCount > 0 && g_stream) {
-        *g_stream << QString(42, QLatin1Char(' ')) << " | (Repeated " << g_repeatCount
-                  << " more time" << (g_repeatCount >= 2 ? "s" : "") << ".)\n";
-    }
-    g_repeatCount = 0;
-    g_lastMessage = key;
-    return false;
+    WriteGuard guard;
+    return suppressRepeatLocked(key);
 }
 
 void logMessage(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
-    if (!g_stream) {
-        if (g_previousHandler)
-            g_previousHandler(type, context, msg);
-        else
-            fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, msg)));
+    if (t_writing) {
+        writeToStderr(type, context, msg);
         if (type == QtFatalMsg)
             std::abort();
         return;
@@ -137,18 +173,34 @@ void logMessage(QtMsgType type, const QMessageLogContext &context, const QString
         line = letter + QString(33, QLatin1Char(' ')) + time + QLatin1String(" | ") + msg;
     }
 
-    if (!suppressRepeat(key)) {
-        *g_stream << line << Qt::endl;
+    QtMessageHandler fallback = nullptr;
+    bool logged = false;
+    {
+        WriteGuard guard;
+        if (g_stream) {
+            logged = true;
+            if (!suppressRepeatLocked(key))
+                *g_stream << line << Qt::endl;
+            if (type == QtFatalMsg)
+                g_stream->flush();
+        } else {
+            fallback = g_previousHandler;
+        }
     }
-    if (type == QtFatalMsg) {
-        g_stream->flush();
+    // The log was closed meanwhile (or never opened): the message still goes somewhere.
+    if (!logged) {
+        if (fallback)
+            fallback(type, context, msg);
+        else
+            writeToStderr(type, context, msg);
+    }
+    if (type == QtFatalMsg)
         std::abort();
-    }
 }
 
 int logFileDescriptor()
 {
-    return g_file ? g_file->handle() : -1;
+    return g_fd.load();
 }
 
 QString logFilePath()

@@ -8,6 +8,7 @@ class QMessageLogContext;
 // The event log: every qDebug/qWarning/... of the process becomes one aligned
 // line with a level letter, the source location (for "VARLO::" messages) and
 // the time; runs of the same message collapse into one "(Repeated ...)" note.
+// Any thread may log: the functions below take one lock.
 
 /** Opens path for writing (emptying it) and installs the handler; false leaves Qt's default output. */
 bool openLog(const QString &path);
@@ -18,7 +19,7 @@ void logMessage(QtMsgType type, const QMessageLogContext &context, const QString
 /** The repeat rule: true when key repeats the last message and must not be written. */
 bool suppressRepeat(const QString &key);
 
-/** The log file's descriptor for writers that cannot use Qt (the crash handler), or -1. */
+/** The log's descriptor, or -1: for writers that can use neither Qt nor a lock (crashes). */
 int logFileDescriptor();
 
 /** The log's file name: varlo.log in the private per-user temporary folder. */

@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
+#include <thread>
+#include <vector>
+
 // Lines are compared with the time replaced, since it is the clock's.
 static QStringList readLog(const QString &path)
 {
@@ -42,6 +46,7 @@ private Q_SLOTS:
     void reopeningEmptiesTheFile();
     void unwritableOrPlantedPathIsRefused();
     void fatalMessageIsWrittenBeforeTheAbort();
+    void concurrentWritersKeepLinesWholeAndCounted();
 };
 
 void TestEventLog::prefixedMessageKeepsColons()
@@ -191,6 +196,88 @@ void TestEventLog::fatalMessageIsWrittenBeforeTheAbort()
     QVERIFY2(lines.at(1).startsWith("X") && lines.at(1).endsWith("| the end: really"),
              qPrintable(lines.at(1)));
     QVERIFY(lines.at(1).contains("tst_eventlog.cpp["));
+}
+
+void TestEventLog::concurrentWritersKeepLinesWholeAndCounted()
+{
+    // Every tenth message comes as a run, which the other threads may break up.
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 1500;
+    auto text = [](int thread, int i) {
+        return QStringLiteral("t%1 %2 %3").arg(thread).arg(i % 10 == 0 ? "run" : "line").arg(i);
+    };
+    auto times = [](int i) { return i % 10 == 0 ? 2 + i % 7 : 1; };
+
+    QVERIFY(openLog(m_path));
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([t, &text, &times] {
+            for (int i = 0; i < kPerThread; ++i) {
+                const QString message = text(t, i);
+                for (int k = 0; k < times(i); ++k) {
+                    if (t % 2)
+                        qWarning().noquote() << message;
+                    else
+                        vDebug() << message;
+                }
+            }
+        });
+    }
+    for (std::thread &writer : writers)
+        writer.join();
+    closeLog();
+
+    std::map<QString, int> expected;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kPerThread; ++i)
+            expected[text(t, i)] = times(i);
+    }
+
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString timeAndText = QStringLiteral("\\d\\d:\\d\\d:\\d\\d \\| (t\\d+ \\w+ \\d+)$");
+    const QRegularExpression located("^I {9}tst_eventlog\\.cpp\\[[ \\d]{4} \\] " + timeAndText);
+    const QRegularExpression plain("^E {33}" + timeAndText);
+    const QRegularExpression note(
+        QStringLiteral("^ {42} \\| \\(Repeated (\\d+) more time(s?)\\.\\)$"));
+    std::map<QString, int> counted;
+    std::map<int, int> lastIndex; // per thread: its messages stay in order
+    QString previous;
+    int lineNo = 0;
+    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    QVERIFY(lines.size() > 1 && lines.last().isEmpty());
+    lines.removeLast();
+    for (const QString &line : lines) {
+        ++lineNo;
+        const QString where = QStringLiteral("line %1: \"%2\"").arg(lineNo).arg(line);
+        QRegularExpressionMatch m = located.match(line);
+        if (!m.hasMatch())
+            m = plain.match(line);
+        if (m.hasMatch()) {
+            previous = m.captured(1);
+            QVERIFY2(expected.count(previous), qPrintable(where));
+            ++counted[previous];
+            const QStringList parts = previous.split(' ');
+            const int thread = parts.at(0).mid(1).toInt();
+            const int index = parts.at(2).toInt();
+            QVERIFY2(line.startsWith(thread % 2 ? 'E' : 'I'), qPrintable(where));
+            QVERIFY2(!lastIndex.count(thread) || lastIndex[thread] <= index, qPrintable(where));
+            lastIndex[thread] = index;
+            continue;
+        }
+        m = note.match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(where));
+        const int repeats = m.captured(1).toInt();
+        QVERIFY2(repeats >= 1 && m.captured(2).isEmpty() == (repeats == 1), qPrintable(where));
+        // A note belongs to the run just written, never to a single line or another note.
+        QVERIFY2(previous.contains(" run "), qPrintable(where));
+        counted[previous] += repeats;
+        previous.clear();
+    }
+    for (const auto &[message, count] : expected) {
+        const QString got = QStringLiteral("%1: %2 of %3").arg(message).arg(counted[message]);
+        QVERIFY2(counted[message] == count, qPrintable(got.arg(count)));
+    }
 }
 
 int main(int argc, char **argv)

@@ -9,12 +9,15 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <atomic>
 #include <csignal>
-#include <thread>
+#include <cstdlib>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 class TestStartup : public QObject
@@ -32,8 +35,8 @@ private Q_SLOTS:
     void secondLockIsRefused();
     void lockOfAKilledProcessIsTakenOver();
     void wakeUpReachesTheListener();
+    void crashLeavesAReportAndStartsTheReporter_data();
     void crashLeavesAReportAndStartsTheReporter();
-    void crashWithoutReporterIsLogged();
 };
 
 void TestStartup::backgroundArgument_data()
@@ -186,7 +189,13 @@ static QString writeReporter(const QString &dir, const QString &record)
     const QString path = dir + "/CrashReporter";
     QFile f(path);
     f.open(QIODevice::WriteOnly);
-    f.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" \"$2\" > '%1.tmp'\nmv '%1.tmp' '%1'\n")
+    // Also records the signals it started with blocked, read with builtins
+    // only: the shell blocks all signals for a moment while it forks.
+    f.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" \"$2\" > '%1.tmp'\n"
+                           "while read -r name value; do\n"
+                           "  [ \"$name\" = SigBlk: ] && echo \"$name $value\"\n"
+                           "done < /proc/$$/status >> '%1.tmp'\n"
+                           "mv '%1.tmp' '%1'\n")
                 .arg(record)
                 .toUtf8());
     f.close();
@@ -194,62 +203,125 @@ static QString writeReporter(const QString &dir, const QString &record)
     return path;
 }
 
+void TestStartup::crashLeavesAReportAndStartsTheReporter_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("reporter");
+    // The two heap faults abort while glibc holds the arena lock.
+    QTest::newRow("double free") << QByteArray("double-free") << SIGABRT << true;
+    QTest::newRow("abort inside malloc") << QByteArray("heap-corruption") << SIGABRT << true;
+    QTest::newRow("stack overflow, main thread") << QByteArray("stack-overflow") << SIGSEGV << true;
+    QTest::newRow("null write, second thread")
+        << QByteArray("null-write-thread") << SIGSEGV << true;
+    QTest::newRow("stack overflow, prepared thread")
+        << QByteArray("thread-stack-overflow") << SIGSEGV << true;
+    QTest::newRow("no reporter") << QByteArray("double-free") << SIGABRT << false;
+}
+
 void TestStartup::crashLeavesAReportAndStartsTheReporter()
 {
+    QFETCH(QByteArray, fault);
+    QFETCH(int, signal);
+    QFETCH(bool, reporter);
     QTemporaryDir dumps;
     QTemporaryDir bin;
     const QString record = bin.filePath("called");
-    writeReporter(bin.path(), record);
+    if (reporter)
+        writeReporter(bin.path(), record);
 
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PATH", bin.path() + ":" + env.value("PATH"));
+    env.insert("PATH", reporter ? bin.path() + ":" + env.value("PATH") : bin.path());
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {"--crash-child", dumps.path()});
-    QVERIFY(child.waitForFinished(20000));
-    // The signal still ends the process.
+    child.start(QCoreApplication::applicationFilePath(), {"--crash-child", fault, dumps.path()});
+    // A handler that hangs keeps the process (and its single-instance lock) alive.
+    QVERIFY2(child.waitForFinished(20000), child.readAllStandardError().constData());
+    // Ended by the fault's own signal, not by the handler's alarm.
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(child.exitCode(), signal);
     const QString id = QString::fromLatin1(child.readAllStandardOutput()).trimmed();
     QVERIFY(!id.isEmpty());
 
     QFile report(dumps.filePath(id + ".dmp"));
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QByteArray text = report.readAll();
-    QVERIFY2(text.contains("signal: 11 SIGSEGV"), text.constData());
+    const QByteArray signalLine = "signal: " + QByteArray::number(signal)
+                                  + (signal == SIGABRT ? " SIGABRT\n" : " SIGSEGV\n");
+    QVERIFY2(text.contains(signalLine), text.constData());
     QVERIFY(text.contains("version: " VARLO_VERSION " (293)"));
     QVERIFY(text.contains("backtrace:\n"));
     QVERIFY(text.count('\n') > 8);
 
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 5000);
+    QFile log(dumps.filePath("varlo.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logText = QString::fromUtf8(log.readAll());
+    const QString message = reporter ? "Crash reporter module started\\."
+                                     : "Failed to start crash reporter\\.";
+    const QRegularExpression logLine(
+        "(^|\n)I {9}crashhandler\\.cpp\\[[ \\d]{4} \\] \\d\\d:\\d\\d:\\d\\d \\| " + message + "\n");
+    QVERIFY2(logText.contains(logLine), qPrintable(logText));
+    if (!reporter)
+        return;
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
     QFile called(record);
     QVERIFY(called.open(QIODevice::ReadOnly));
     const QList<QByteArray> args = called.readAll().split('\n');
     QCOMPARE(args.value(0), QByteArray("2"));
     QCOMPARE(args.value(1), QFile::encodeName(dumps.path()));
     QCOMPARE(args.value(2), id.toLatin1());
-
-    QFile log(dumps.filePath("varlo.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray logText = log.readAll();
-    QVERIFY2(logText.contains("crashhandler.cpp[") && logText.contains("| Crash reporter module started.\n"),
-             logText.constData());
+    // The faulting signal was blocked in the handler; exec would have kept it so.
+    QCOMPARE(args.value(3), QByteArray("SigBlk: 0000000000000000"));
 }
 
-void TestStartup::crashWithoutReporterIsLogged()
+namespace {
+
+// Not a tail call and the frame is used, so every level stays on the stack.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
+__attribute__((noinline)) int recurseForever(int depth)
 {
-    QTemporaryDir dumps;
-    QTemporaryDir emptyBin;
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PATH", emptyBin.path());
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {"--crash-child", dumps.path()});
-    QVERIFY(child.waitForFinished(20000));
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-    QFile log(dumps.filePath("varlo.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.readAll().contains("| Failed to start crash reporter.\n"));
+    volatile char frame[512];
+    frame[0] = char(depth);
+    return recurseForever(depth + 1) + frame[0];
 }
+#pragma GCC diagnostic pop
+
+// Real faults, as the program could commit them; none returns.
+void commitFault(const QByteArray &fault)
+{
+    if (fault == "double-free" || fault == "heap-corruption") {
+        // Larger than the per-thread cache holds, so glibc frees and allocates
+        // it under the arena lock; the neighbour keeps it out of the top chunk.
+        char *volatile block = static_cast<char *>(std::malloc(2000));
+        void *volatile neighbour = std::malloc(2000);
+        Q_UNUSED(neighbour);
+        std::free(block);
+        if (fault == "double-free") {
+            std::free(block);
+        } else {
+            // The freed chunk's size field, checked when the unsorted bin is searched.
+            reinterpret_cast<volatile size_t *>(block)[-1] = size_t(1) << 40;
+            void *volatile more = std::malloc(3000);
+            Q_UNUSED(more);
+        }
+    } else if (fault == "stack-overflow") {
+        recurseForever(0);
+    } else if (fault == "null-write-thread") {
+        std::thread([] {
+            volatile int *volatile nowhere = nullptr;
+            *nowhere = 1;
+        }).join();
+    } else if (fault == "thread-stack-overflow") {
+        std::thread([] {
+            CrashHandler::prepareThread();
+            recurseForever(0);
+        }).join();
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -260,14 +332,21 @@ int main(int argc, char **argv)
             return 2;
         ::kill(::getpid(), SIGKILL);
     }
-    if (argc == 3 && qstrcmp(argv[1], "--crash-child") == 0) {
+    if (argc == 4 && qstrcmp(argv[1], "--crash-child") == 0) {
+        const rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
         QCoreApplication app(argc, argv);
-        const QString dir = QString::fromLocal8Bit(argv[2]);
+        const QString dir = QString::fromLocal8Bit(argv[3]);
         openLog(dir + "/varlo.log");
         CrashHandler handler(dir);
+        // The program always runs other threads, which makes glibc lock its heap.
+        std::thread([] {
+            for (;;)
+                ::pause();
+        }).detach();
         printf("%s\n", qPrintable(handler.minidumpId()));
         fflush(stdout);
-        ::raise(SIGSEGV);
+        commitFault(argv[2]);
         return 3;
     }
     QApplication app(argc, argv);

@@ -106,6 +106,7 @@ private Q_SLOTS:
     void lockOfAKilledInstanceDoesNotBlock();
     void terminationCleansUp();
     void terminationDuringStartUp();
+    void crashLeavesReportAndStartsReporter_data();
     void crashLeavesReportAndStartsReporter();
     void unwritableLogFolderStillRuns();
     void noDisplayIsOneClearLine();
@@ -265,10 +266,24 @@ void TestX11Startup::terminationDuringStartUp()
     }
 }
 
+void TestX11Startup::crashLeavesReportAndStartsReporter_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QByteArray>("signalLine");
+    QTest::newRow("null write") << "null-write" << SIGSEGV << QByteArray("signal: 11 SIGSEGV\n");
+    // glibc notices it while holding a heap lock.
+    QTest::newRow("double free") << "double-free" << SIGABRT << QByteArray("signal: 6 SIGABRT\n");
+}
+
 void TestX11Startup::crashLeavesReportAndStartsReporter()
 {
+    QFETCH(QString, fault);
+    QFETCH(int, signal);
+    QFETCH(QByteArray, signalLine);
     Session s;
     QTemporaryDir bin;
+    QTemporaryDir trigger;
     const QString record = bin.filePath("called");
     {
         QFile f(bin.filePath("CrashReporter"));
@@ -279,25 +294,32 @@ void TestX11Startup::crashLeavesReportAndStartsReporter()
     }
     QProcessEnvironment env = s.environment();
     env.insert("PATH", bin.path() + ":" + env.value("PATH"));
+    // A test-only library preloaded into Varlo commits the fault on request,
+    // from a thread of its own.
+    env.insert("LD_PRELOAD", VARLO_FAULT_TRIGGER);
+    env.insert("VARLO_FAULT_DIR", trigger.path());
     auto varlo = s.start({}, env);
     QVERIFY(s.waitForLog(kReady));
     QVERIFY(s.log().contains("| Initializing google breakpad crash handler."));
 
-    // A real fault inside the process, as a stray pointer would cause.
     const pid_t pid = pid_t(varlo->processId());
-    ::kill(pid, SIGSEGV);
-    QVERIFY(varlo->waitForFinished(10000));
+    QFile request(trigger.filePath(fault));
+    QVERIFY(request.open(QIODevice::WriteOnly));
+    request.close();
+    QVERIFY2(varlo->waitForFinished(20000), qPrintable(s.log()));
+    // Ended by the fault's signal, not by the handler's alarm.
     QCOMPARE(varlo->exitStatus(), QProcess::CrashExit);
+    QCOMPARE(varlo->exitCode(), signal);
 
     const QStringList reports = QDir(s.runtime()).entryList({"*.dmp"});
     QCOMPARE(reports.size(), 1);
     QFile report(s.runtime() + "/" + reports.first());
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QByteArray text = report.readAll();
-    QVERIFY(text.contains("signal: 11 SIGSEGV"));
+    QVERIFY2(text.contains(signalLine), text.constData());
     QVERIFY(text.contains(QByteArray("pid: ") + QByteArray::number(pid)));
 
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
     QFile called(record);
     QVERIFY(called.open(QIODevice::ReadOnly));
     const QList<QByteArray> args = called.readAll().split('\n');
