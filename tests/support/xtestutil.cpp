@@ -926,12 +926,12 @@ quint32 XTestUtil::windowUnderPointer()
     return child;
 }
 
-QList<quint32> XTestUtil::viewableWindowsOf(qint64 pid)
+QList<quint32> XTestUtil::windowsOf(qint64 pid, bool all)
 {
     QList<quint32> result;
     const auto consider = [&](quint32 window) {
         const QList<quint32> owner = property32(window, "_NET_WM_PID");
-        if (!owner.isEmpty() && owner.first() == quint64(pid) && isViewable(window))
+        if (!owner.isEmpty() && owner.first() == quint64(pid) && (all || isViewable(window)))
             result.append(window);
     };
     // Unmanaged windows are children of the root, managed ones sit in a frame.
@@ -943,6 +943,58 @@ QList<quint32> XTestUtil::viewableWindowsOf(qint64 pid)
             consider(child);
     }
     return result;
+}
+
+bool XTestUtil::syncClient(quint32 window, int timeoutMs)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    static quint32 serial = 0;
+    const quint32 token = ++serial;
+    const xcb_atom_t protocols = atom(conn, "WM_PROTOCOLS");
+    const xcb_atom_t ping = atom(conn, "_NET_WM_PING");
+    // Qt sends the answer to the root for StructureNotify listeners (others
+    // for SubstructureNotify ones).
+    uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(conn->c, conn->root, XCB_CW_EVENT_MASK, &mask);
+    xcb_client_message_event_t event = {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = protocols;
+    event.data.data32[0] = ping;
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    event.data.data32[2] = window;
+    event.data.data32[3] = token;
+    // No event mask: the event goes to the client that made the window.
+    xcb_send_event(conn->c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    xcb_flush(conn->c);
+    const bool answered = waitFor(
+        [&] {
+            bool found = false;
+            while (xcb_generic_event_t *e = xcb_poll_for_event(conn->c)) {
+                if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+                    const auto *reply = reinterpret_cast<xcb_client_message_event_t *>(e);
+                    found = found || (reply->type == protocols && reply->data.data32[0] == ping &&
+                                      reply->data.data32[2] == window &&
+                                      reply->data.data32[3] == token);
+                }
+                std::free(e);
+            }
+            return found;
+        },
+        timeoutMs);
+    mask = 0;
+    xcb_change_window_attributes(conn->c, conn->root, XCB_CW_EVENT_MASK, &mask);
+    std::free(xcb_get_input_focus_reply(conn->c, xcb_get_input_focus(conn->c), nullptr));
+    while (xcb_generic_event_t *e = xcb_poll_for_event(conn->c))
+        std::free(e);
+    if (answered)
+        return true;
+    return fail(QStringLiteral("the owner of window 0x%1 did not answer a ping within %2 ms")
+                    .arg(window, 0, 16)
+                    .arg(timeoutMs));
 }
 
 namespace {

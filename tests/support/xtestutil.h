@@ -150,8 +150,11 @@ public:
     static quint32 topLevelOf(quint32 window);
     /** The child of the root under the pointer, 0 for the bare root. */
     static quint32 windowUnderPointer();
-    /** Viewable windows (top-levels and the clients in their frames) whose _NET_WM_PID is pid. */
-    static QList<quint32> viewableWindowsOf(qint64 pid);
+    /**
+     * Top-level windows (and the clients in frames) whose _NET_WM_PID is pid;
+     * only the mapped and viewable ones unless all is set.
+     */
+    static QList<quint32> windowsOf(qint64 pid, bool all = false);
 
     /**
      * Waits until Qt's own connection has handled every event the server sent
@@ -165,6 +168,13 @@ public:
      * window of ours); without one, a round trip to the server.
      */
     static bool syncWindowManager(int timeoutMs = defaultTimeoutMs);
+    /**
+     * Waits until the Qt program that owns window (another process) has
+     * handled every X event sent to it before this call: it answers a
+     * _NET_WM_PING behind them, and what it asked of the server before the
+     * answer has been carried out.
+     */
+    static bool syncClient(quint32 window, int timeoutMs = defaultTimeoutMs);
     /**
      * The X errors Qt's connection has received since the first call, one
      * line each; call it once early to start counting. syncQt() first to see
