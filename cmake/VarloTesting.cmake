@@ -1,11 +1,13 @@
-# varlo_add_test(NAME SOURCES ... [LIBS ...] [LABELS ...] [X11] [XRUN_ARGS ...] [ENV ...])
+# varlo_add_test(NAME SOURCES ... [LIBS ...] [LABELS ...] [X11 [XVFB_FALLBACK]]
+#                [XRUN_ARGS ...] [ENV ...])
 #   builds the test executable NAME and registers one run of it.
-# varlo_add_test_run(NAME TARGET [LABELS ...] [X11] [XRUN_ARGS ...] [ENV ...])
+# varlo_add_test_run(NAME TARGET [LABELS ...] [X11 [XVFB_FALLBACK]] [XRUN_ARGS ...] [ENV ...])
 #   registers one more run of an existing test executable, under another name.
 #
 # Unit tests run on Qt's offscreen platform. X11 tests run under tests/support/xrun,
-# which starts a private X server (Xorg with the dummy driver, Xvfb as fallback)
-# and a window manager for the one test and tears both down afterwards.
+# which starts a private X server (Xorg with the dummy driver) and a window
+# manager for the one test and tears both down afterwards. Without Xorg such a
+# test fails; only one marked XVFB_FALLBACK runs on Xvfb's single screen instead.
 #
 # Every run, and every program a test starts (they inherit the environment, and
 # xrun passes it on), gets the sanitizer settings below: in a VARLO_SANITIZE
@@ -19,8 +21,11 @@ set(VARLO_TEST_ENVIRONMENT
     "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
 
 function(varlo_add_test_run name target)
-    cmake_parse_arguments(T "X11" "" "LABELS;XRUN_ARGS;ENV" ${ARGN})
+    cmake_parse_arguments(T "X11;XVFB_FALLBACK" "" "LABELS;XRUN_ARGS;ENV" ${ARGN})
     if(T_X11)
+        if(NOT T_XVFB_FALLBACK)
+            list(PREPEND T_XRUN_ARGS --no-xvfb)
+        endif()
         add_test(NAME ${name} COMMAND ${VARLO_XRUN} ${T_XRUN_ARGS} -- $<TARGET_FILE:${target}>)
         set(labels x11 ${T_LABELS})
         set(env ${VARLO_TEST_ENVIRONMENT} ${T_ENV})
@@ -33,13 +38,16 @@ function(varlo_add_test_run name target)
 endfunction()
 
 function(varlo_add_test name)
-    cmake_parse_arguments(T "X11" "" "SOURCES;LIBS;LABELS;XRUN_ARGS;ENV" ${ARGN})
+    cmake_parse_arguments(T "X11;XVFB_FALLBACK" "" "SOURCES;LIBS;LABELS;XRUN_ARGS;ENV" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
     set(run_args LABELS ${T_LABELS} XRUN_ARGS ${T_XRUN_ARGS} ENV ${T_ENV})
     if(T_X11)
         list(APPEND run_args X11)
+    endif()
+    if(T_XVFB_FALLBACK)
+        list(APPEND run_args XVFB_FALLBACK)
     endif()
     varlo_add_test_run(${name} ${name} ${run_args})
 endfunction()
