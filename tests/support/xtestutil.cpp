@@ -1,11 +1,11 @@
 #include "xtestutil.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QHash>
 #include <QProcess>
@@ -477,9 +477,10 @@ StartedWindow XTestUtil::startProgram(const QString &program, const QStringList 
     }
     if (!found ||
         (managed && !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1))))) {
-        fail(QStringLiteral("%1 \"%2\" was not %3 within %4 ms")
-                 .arg(program, title, managed ? QStringLiteral("managed") : QStringLiteral("mapped"))
-                 .arg(timeoutMs));
+        fail(
+            QStringLiteral("%1 \"%2\" was not %3 within %4 ms")
+                .arg(program, title, managed ? QStringLiteral("managed") : QStringLiteral("mapped"))
+                .arg(timeoutMs));
         return {};
     }
     rememberWindow(process, window);
@@ -490,7 +491,8 @@ bool XTestUtil::endClient(quint32 window, int timeoutMs)
 {
     Started *started = startedWith(window);
     if (!started)
-        return fail(QStringLiteral("window 0x%1 was not started by these helpers").arg(window, 0, 16));
+        return fail(
+            QStringLiteral("window 0x%1 was not started by these helpers").arg(window, 0, 16));
     const QDeadlineTimer deadline(timeoutMs);
     QProcess *process = started->process.get();
     process->terminate();
@@ -510,8 +512,8 @@ bool XTestUtil::endClient(quint32 window, int timeoutMs)
         },
         int(qMax<qint64>(deadline.remainingTime(), 1)));
     if (!gone)
-        return fail(QStringLiteral("window 0x%1 still exists after its program ended")
-                        .arg(window, 0, 16));
+        return fail(
+            QStringLiteral("window 0x%1 still exists after its program ended").arg(window, 0, 16));
     return !windowManagerRunning() ||
            waitForClientListed(window, false, int(qMax<qint64>(deadline.remainingTime(), 1)));
 }
@@ -881,8 +883,9 @@ bool XTestUtil::minimize(quint32 window, int timeoutMs)
     // ICCCM's request to iconify: WM_CHANGE_STATE with IconicState (3).
     if (!sendRootMessage(window, "WM_CHANGE_STATE", {3}))
         return fail(QStringLiteral("cannot send WM_CHANGE_STATE"));
-    if (waitFor([&] { return atomProperty(window, "_NET_WM_STATE").contains("_NET_WM_STATE_HIDDEN"); },
-                timeoutMs))
+    if (waitFor(
+            [&] { return atomProperty(window, "_NET_WM_STATE").contains("_NET_WM_STATE_HIDDEN"); },
+            timeoutMs))
         return true;
     return fail(QStringLiteral("window 0x%1 was not iconified within %2 ms")
                     .arg(window, 0, 16)
@@ -968,7 +971,8 @@ bool XTestUtil::syncClient(quint32 window, int timeoutMs)
     event.data.data32[2] = window;
     event.data.data32[3] = token;
     // No event mask: the event goes to the client that made the window.
-    xcb_send_event(conn->c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    xcb_send_event(conn->c, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char *>(&event));
     xcb_flush(conn->c);
     const bool answered = waitFor(
         [&] {
@@ -976,9 +980,9 @@ bool XTestUtil::syncClient(quint32 window, int timeoutMs)
             while (xcb_generic_event_t *e = xcb_poll_for_event(conn->c)) {
                 if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
                     const auto *reply = reinterpret_cast<xcb_client_message_event_t *>(e);
-                    found = found || (reply->type == protocols && reply->data.data32[0] == ping &&
-                                      reply->data.data32[2] == window &&
-                                      reply->data.data32[3] == token);
+                    found = found ||
+                            (reply->type == protocols && reply->data.data32[0] == ping &&
+                             reply->data.data32[2] == window && reply->data.data32[3] == token);
                 }
                 std::free(e);
             }
@@ -1074,7 +1078,8 @@ bool XTestUtil::syncQt(int timeoutMs)
     xcb_flush(watch->c);
     if (waitFor([&] { return watch->markersSeen >= watch->markersSent; }, timeoutMs))
         return true;
-    return fail(QStringLiteral("Qt did not see its own property change within %1 ms").arg(timeoutMs));
+    return fail(
+        QStringLiteral("Qt did not see its own property change within %1 ms").arg(timeoutMs));
 }
 
 bool XTestUtil::syncWindowManager(int timeoutMs)

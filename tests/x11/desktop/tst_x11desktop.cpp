@@ -48,8 +48,8 @@ QSize cellAligned(quint32 window, const QSize &approximate)
     if (hints.size() < 17 || !(hints[0] & kResizeInc))
         return approximate;
     const int baseIndex = (hints[0] & kBaseSize) ? 15 : (hints[0] & kMinSize) ? 5 : -1;
-    const QSize base = baseIndex < 0 ? QSize(0, 0)
-                                     : QSize(int(hints[baseIndex]), int(hints[baseIndex + 1]));
+    const QSize base =
+        baseIndex < 0 ? QSize(0, 0) : QSize(int(hints[baseIndex]), int(hints[baseIndex + 1]));
     const QSize chrome(frame.left() + frame.right(), frame.top() + frame.bottom());
     const QSize room = approximate - chrome - base;
     const int incW = int(hints[9]), incH = int(hints[10]);
@@ -97,7 +97,8 @@ private Q_SLOTS:
         QFile entry(m_applications + QStringLiteral("/varlo-test-terminal.desktop"));
         QVERIFY(entry.open(QIODevice::WriteOnly | QIODevice::Truncate));
         entry.write("[Desktop Entry]\nType=Application\nName=Test Terminal\nName[de]=Testterminal\n"
-                    "Exec=xterm\nIcon=" + QFile::encodeName(icon) + "\n");
+                    "Exec=xterm\nIcon=" +
+                    QFile::encodeName(icon) + "\n");
         entry.close();
         DesktopEntryIndex::instance()->setLocaleName(QStringLiteral("en_GB"));
         XTestUtil::qtXErrors(); // counted from here on
@@ -160,9 +161,9 @@ private Q_SLOTS:
 
     void toolWindowIsNamedByItsTitle()
     {
-        const StartedWindow palette = XTestUtil::startTestClient(
-            {QStringLiteral("--title"), QStringLiteral("varlo-palette"), QStringLiteral("--type"),
-             QStringLiteral("utility")});
+        const StartedWindow palette =
+            XTestUtil::startTestClient({QStringLiteral("--title"), QStringLiteral("varlo-palette"),
+                                        QStringLiteral("--type"), QStringLiteral("utility")});
         QVERIFY2(palette, qPrintable(XTestUtil::lastError()));
         WindowInfo info;
         info.hwnd = palette.window;
@@ -274,7 +275,8 @@ signal.pause()
         QTRY_COMPARE(foregroundWindow(), WId(term.window));
         const QRect back(QPoint(40, 30), size);
         applyWindowRect(back, 1.0f, false, true, kForegroundWindow);
-        QVERIFY2(waitForOuterFrame(term.window, back), qPrintable(describe(XTestUtil::outerFrame(term.window))));
+        QVERIFY2(waitForOuterFrame(term.window, back),
+                 qPrintable(describe(XTestUtil::outerFrame(term.window))));
         QTRY_COMPARE(backendOuterFrame(term.window), back);
     }
 
@@ -283,7 +285,8 @@ signal.pause()
         NEED_WM();
         const StartedWindow client = XTestUtil::startTestClient(
             {QStringLiteral("--title"), QStringLiteral("varlo-csd"), QStringLiteral("--geometry"),
-             QStringLiteral("300x200+50+50"), QStringLiteral("--csd"), QStringLiteral("10,10,6,14")});
+             QStringLiteral("300x200+50+50"), QStringLiteral("--csd"),
+             QStringLiteral("10,10,6,14")});
         QVERIFY2(client, qPrintable(XTestUtil::lastError()));
         const QMargins shadow(10, 6, 10, 14);
         QCOMPARE(XTestUtil::gtkFrameExtents(client.window), std::optional<QMargins>(shadow));
@@ -291,19 +294,22 @@ signal.pause()
         applyWindowRect(target, 1.0f, false, true, client.window);
         QVERIFY2(waitForOuterFrame(client.window, target.marginsAdded(shadow)),
                  qPrintable(describe(XTestUtil::outerFrame(client.window))));
-        QTRY_COMPARE(WindowChrome::visibleFrame(Platform::instance()->windowGeometry(client.window)),
-                     target);
+        QTRY_COMPARE(
+            WindowChrome::visibleFrame(Platform::instance()->windowGeometry(client.window)),
+            target);
     }
 
     void maximisesOnTheTargetScreen()
     {
         NEED_WM();
-        const StartedWindow term = XTestUtil::startXterm(
-            QStringLiteral("varlo-term-e"), {QStringLiteral("-geometry"), QStringLiteral("80x24+100+100")});
+        const StartedWindow term =
+            XTestUtil::startXterm(QStringLiteral("varlo-term-e"),
+                                  {QStringLiteral("-geometry"), QStringLiteral("80x24+100+100")});
         QVERIFY2(term, qPrintable(XTestUtil::lastError()));
         // Worked out on the normal frame: a maximised one has other extents.
         const QRect target(QPoint(200, 150), cellAligned(term.window, QSize(500, 300)));
-        applyWindowRect(QRect(secondScreen().x() + 50, 50, 600, 400), 1.0f, true, true, term.window);
+        applyWindowRect(QRect(secondScreen().x() + 50, 50, 600, 400), 1.0f, true, true,
+                        term.window);
         const auto maximised = [&] {
             const QList<QByteArray> state = XTestUtil::atomProperty(term.window, "_NET_WM_STATE");
             return state.contains("_NET_WM_STATE_MAXIMIZED_VERT") &&
@@ -320,9 +326,8 @@ signal.pause()
 
         // Placing a maximised window restores it first.
         applyWindowRect(target, 1.0f, false, true, term.window);
-        QVERIFY2(XTestUtil::waitFor([&] {
-                     return !maximised() && XTestUtil::outerFrame(term.window) == target;
-                 }),
+        QVERIFY2(XTestUtil::waitFor(
+                     [&] { return !maximised() && XTestUtil::outerFrame(term.window) == target; }),
                  qPrintable(describe(XTestUtil::outerFrame(term.window))));
         QTRY_VERIFY(!Platform::instance()->windowGeometry(term.window).maximized);
     }
@@ -385,7 +390,8 @@ signal.pause()
         QCOMPARE(cache->availableGeometry(1), secondScreen());
         const StartedWindow dock = XTestUtil::startTestClient(
             {QStringLiteral("--dock"), QStringLiteral("top"), QStringLiteral("--thickness"),
-             QStringLiteral("40"), QStringLiteral("--screen-rect"), QStringLiteral("1280x1024+1920+0")});
+             QStringLiteral("40"), QStringLiteral("--screen-rect"),
+             QStringLiteral("1280x1024+1920+0")});
         QVERIFY2(dock, qPrintable(XTestUtil::lastError()));
         QTRY_COMPARE(cache->availableGeometry(1), secondScreen().adjusted(0, 40, 0, 0));
         QEXPECT_FAIL("", "the areas are Qt's, whose _NET_WORKAREA spans every screen", Continue);
@@ -399,7 +405,8 @@ signal.pause()
     void unpluggedScreenLeavesTheCache()
     {
         DesktopAreaCache *cache = DesktopAreaCache::instance();
-        QVERIFY2(XTestUtil::setOutputOff(QStringLiteral("DUMMY1")), qPrintable(XTestUtil::lastError()));
+        QVERIFY2(XTestUtil::setOutputOff(QStringLiteral("DUMMY1")),
+                 qPrintable(XTestUtil::lastError()));
         QTRY_COMPARE(cache->screenCount(), 1);
         QCOMPARE(cache->availableGeometry(1), QRect());
         QCOMPARE(screenAt(QPoint(2500, 500)), 0);
