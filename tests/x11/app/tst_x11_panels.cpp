@@ -387,12 +387,15 @@ private Q_SLOTS:
         QVERIFY(wakeVarlo());
         QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }));
         // Hovering the second screen's panel shows the preview there.
-        const quint32 second = panelOn(secondScreenArea());
+        const QRect secondArea = secondScreenArea();
+        const quint32 second = panelOn(secondArea);
         QVERIFY(second);
-        XTestUtil::movePointer(cellCentre(second, 2, 2));
+        QVERIFY(XTestUtil::movePointer(cellCentre(second, 2, 2)));
+        QVERIFY2(XTestUtil::waitFor([&] { return previewOver(secondArea) != 0; }), qPrintable(readLog()));
         QVERIFY(XTestUtil::setOutputOff("DUMMY1"));
-        // The panels are rebuilt for the one screen left, hidden.
-        QVERIFY2(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }), qPrintable(readLog()));
+        // The panels are rebuilt for the one screen left, hidden; the preview goes with its screen.
+        QVERIFY2(XTestUtil::waitFor([&] { return visiblePanels().isEmpty() && !previewOver(secondArea); }),
+                 qPrintable(readLog()));
         QCOMPARE(m_varlo.state(), QProcess::Running);
         QVERIFY(wakeVarlo());
         QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().size() == 1; }));
