@@ -215,11 +215,12 @@ private Q_SLOTS:
         Platform::instance()->stackBelow(a->winId(), c->winId());
         QVERIFY(XTestUtil::waitFor([&] { return directlyBelow(a->winId(), c->winId()); }));
         // Below itself is no request at all, and raises no X error.
+        const qsizetype errors = XTestUtil::qtXErrors().size();
         Platform::instance()->stackBelow(a->winId(), a->winId());
         QVERIFY2(XTestUtil::syncWindowManager(), qPrintable(XTestUtil::lastError()));
         QVERIFY2(XTestUtil::syncQt(), qPrintable(XTestUtil::lastError()));
         QVERIFY(directlyBelow(a->winId(), c->winId()));
-        QCOMPARE(XTestUtil::qtXErrors(), QStringList());
+        QCOMPARE(XTestUtil::qtXErrors().mid(errors), QStringList());
     }
 };
 
