@@ -324,7 +324,7 @@ private Q_SLOTS:
         QApplication::sendEvent(m_panel.get(), &enter);
         const QList<QPropertyAnimation *> fadeIn = m_panel->findChildren<QPropertyAnimation *>();
         QCOMPARE(fadeIn.size(), 1);
-        fadeIn.first()->setCurrentTime(100); // part of the way, whatever the machine's speed
+        fadeIn.first()->setCurrentTime(100); // 100 of its 250 ms, whatever the machine's speed
         const double midway = m_panel->windowOpacity();
         QVERIFY(midway > GridWindow::dimmedOpacity + 0.05 && midway < 0.95);
         m_panel->loseFocus();
