@@ -1,5 +1,6 @@
 #include "xtestutil.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -130,6 +131,37 @@ QByteArray property8(quint32 window, const QByteArray &name)
                            xcb_get_property_value_length(reply));
     std::free(reply);
     return value;
+}
+
+bool isViewable(quint32 window)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    xcb_get_window_attributes_reply_t *reply = xcb_get_window_attributes_reply(
+        conn->c, xcb_get_window_attributes(conn->c, window), nullptr);
+    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return viewable;
+}
+
+QList<quint32> childrenOf(quint32 window, quint32 *parent = nullptr)
+{
+    Connection *conn = connection();
+    QList<quint32> children;
+    if (!conn)
+        return children;
+    xcb_query_tree_reply_t *tree =
+        xcb_query_tree_reply(conn->c, xcb_query_tree(conn->c, window), nullptr);
+    if (!tree)
+        return children;
+    const xcb_window_t *ids = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
+        children.append(ids[i]);
+    if (parent)
+        *parent = tree->parent;
+    std::free(tree);
+    return children;
 }
 
 bool windowManagerRunning()
@@ -400,47 +432,90 @@ StartedWindow XTestUtil::startTestClient(const QStringList &arguments, int timeo
 StartedWindow XTestUtil::startXterm(const QString &title, const QStringList &extraArguments,
                                     int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
     // An Xft font: the core fonts xterm asks for by default need font
     // packages the test machine does not have.
     QStringList arguments{QStringLiteral("-T"),  title,
                           QStringLiteral("-fa"), QStringLiteral("Monospace"),
                           QStringLiteral("-fs"), QStringLiteral("10")};
     arguments += extraArguments;
-    QProcess *process = startTracked(QStringLiteral("xterm"), arguments);
+    return startProgram(QStringLiteral("xterm"), arguments, title, timeoutMs);
+}
+
+StartedWindow XTestUtil::startProgram(const QString &program, const QStringList &arguments,
+                                      const QString &title, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QProcess *process = startTracked(program, arguments);
     if (!process)
         return {};
     const qint64 pid = process->processId();
+    const bool managed = windowManagerRunning();
 
     quint32 window = 0;
     const bool found = waitFor(
         [&] {
             if (process->state() != QProcess::Running)
                 return true;
-            window = clientWithPid(pid);
-            if (!window) {
-                // An xterm without _NET_WM_PID support is found by its title.
-                const QList<quint32> clients = clientList();
-                for (quint32 client : clients) {
-                    if (property8(client, "_NET_WM_NAME") == title.toUtf8() ||
-                        property8(client, "WM_NAME") == title.toLocal8Bit())
-                        window = client;
-                }
+            window = 0;
+            const QList<quint32> candidates = managed ? clientList() : rootChildren();
+            for (quint32 candidate : candidates) {
+                const QList<quint32> windowPid = property32(candidate, "_NET_WM_PID");
+                const bool mine = windowPid.isEmpty()
+                                      ? property8(candidate, "_NET_WM_NAME") == title.toUtf8() ||
+                                            property8(candidate, "WM_NAME") == title.toLocal8Bit()
+                                      : windowPid.first() == quint64(pid);
+                if (mine && (managed || isViewable(candidate)))
+                    window = candidate;
             }
             return window != 0;
         },
         int(qMax<qint64>(deadline.remainingTime(), 1)));
     if (process->state() != QProcess::Running) {
-        fail(QStringLiteral("xterm ended at start: %1")
-                 .arg(QString::fromLocal8Bit(process->readAllStandardError()).trimmed()));
+        fail(QStringLiteral("%1 ended at start: %2")
+                 .arg(program, QString::fromLocal8Bit(process->readAllStandardError()).trimmed()));
         return {};
     }
-    if (!found || !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1)))) {
-        fail(QStringLiteral("xterm \"%1\" was not managed within %2 ms").arg(title).arg(timeoutMs));
+    if (!found ||
+        (managed && !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1))))) {
+        fail(
+            QStringLiteral("%1 \"%2\" was not %3 within %4 ms")
+                .arg(program, title, managed ? QStringLiteral("managed") : QStringLiteral("mapped"))
+                .arg(timeoutMs));
         return {};
     }
     rememberWindow(process, window);
     return {window, pid};
+}
+
+bool XTestUtil::endClient(quint32 window, int timeoutMs)
+{
+    Started *started = startedWith(window);
+    if (!started)
+        return fail(
+            QStringLiteral("window 0x%1 was not started by these helpers").arg(window, 0, 16));
+    const QDeadlineTimer deadline(timeoutMs);
+    QProcess *process = started->process.get();
+    process->terminate();
+    if (!process->waitForFinished(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
+        process->kill();
+        process->waitForFinished(1000);
+    }
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    const bool gone = waitFor(
+        [&] {
+            xcb_get_window_attributes_reply_t *reply = xcb_get_window_attributes_reply(
+                conn->c, xcb_get_window_attributes(conn->c, window), nullptr);
+            std::free(reply);
+            return !reply;
+        },
+        int(qMax<qint64>(deadline.remainingTime(), 1)));
+    if (!gone)
+        return fail(
+            QStringLiteral("window 0x%1 still exists after its program ended").arg(window, 0, 16));
+    return !windowManagerRunning() ||
+           waitForClientListed(window, false, int(qMax<qint64>(deadline.remainingTime(), 1)));
 }
 
 QProcess *XTestUtil::startProcess(const QString &program, const QStringList &arguments)
@@ -551,6 +626,18 @@ QRect XTestUtil::clientGeometry(quint32 window)
     std::free(geometry);
     std::free(position);
     return rect;
+}
+
+int XTestUtil::borderWidth(quint32 window)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return -1;
+    xcb_get_geometry_reply_t *geometry =
+        xcb_get_geometry_reply(conn->c, xcb_get_geometry(conn->c, window), nullptr);
+    const int width = geometry ? geometry->border_width : -1;
+    std::free(geometry);
+    return width;
 }
 
 // Both properties are CARDINAL[4] left, right, top, bottom.
@@ -789,4 +876,243 @@ bool XTestUtil::closeWindow(quint32 window)
     if (!sendRootMessage(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2}))
         return fail(QStringLiteral("cannot send _NET_CLOSE_WINDOW"));
     return true;
+}
+
+bool XTestUtil::minimize(quint32 window, int timeoutMs)
+{
+    // ICCCM's request to iconify: WM_CHANGE_STATE with IconicState (3).
+    if (!sendRootMessage(window, "WM_CHANGE_STATE", {3}))
+        return fail(QStringLiteral("cannot send WM_CHANGE_STATE"));
+    if (waitFor(
+            [&] { return atomProperty(window, "_NET_WM_STATE").contains("_NET_WM_STATE_HIDDEN"); },
+            timeoutMs))
+        return true;
+    return fail(QStringLiteral("window 0x%1 was not iconified within %2 ms")
+                    .arg(window, 0, 16)
+                    .arg(timeoutMs));
+}
+
+QList<quint32> XTestUtil::rootChildren()
+{
+    Connection *conn = connection();
+    return conn ? childrenOf(conn->root) : QList<quint32>();
+}
+
+quint32 XTestUtil::topLevelOf(quint32 window)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return 0;
+    for (;;) {
+        quint32 parent = 0;
+        xcb_query_tree_reply_t *tree =
+            xcb_query_tree_reply(conn->c, xcb_query_tree(conn->c, window), nullptr);
+        if (!tree)
+            return 0;
+        parent = tree->parent;
+        std::free(tree);
+        if (parent == conn->root || parent == XCB_WINDOW_NONE)
+            return window;
+        window = parent;
+    }
+}
+
+quint32 XTestUtil::windowUnderPointer()
+{
+    Connection *conn = connection();
+    if (!conn)
+        return 0;
+    xcb_query_pointer_reply_t *reply =
+        xcb_query_pointer_reply(conn->c, xcb_query_pointer(conn->c, conn->root), nullptr);
+    const quint32 child = reply ? reply->child : 0;
+    std::free(reply);
+    return child;
+}
+
+QList<quint32> XTestUtil::windowsOf(qint64 pid, bool all)
+{
+    QList<quint32> result;
+    const auto consider = [&](quint32 window) {
+        const QList<quint32> owner = property32(window, "_NET_WM_PID");
+        if (!owner.isEmpty() && owner.first() == quint64(pid) && (all || isViewable(window)))
+            result.append(window);
+    };
+    // Unmanaged windows are children of the root, managed ones sit in a frame.
+    const QList<quint32> topLevels = rootChildren();
+    for (quint32 topLevel : topLevels) {
+        consider(topLevel);
+        const QList<quint32> inFrame = childrenOf(topLevel);
+        for (quint32 child : inFrame)
+            consider(child);
+    }
+    return result;
+}
+
+bool XTestUtil::syncClient(quint32 window, int timeoutMs)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    static quint32 serial = 0;
+    const quint32 token = ++serial;
+    const xcb_atom_t protocols = atom(conn, "WM_PROTOCOLS");
+    const xcb_atom_t ping = atom(conn, "_NET_WM_PING");
+    // Qt sends the answer to the root for StructureNotify listeners (others
+    // for SubstructureNotify ones).
+    uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(conn->c, conn->root, XCB_CW_EVENT_MASK, &mask);
+    xcb_client_message_event_t event = {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = protocols;
+    event.data.data32[0] = ping;
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    event.data.data32[2] = window;
+    event.data.data32[3] = token;
+    // No event mask: the event goes to the client that made the window.
+    xcb_send_event(conn->c, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char *>(&event));
+    xcb_flush(conn->c);
+    const bool answered = waitFor(
+        [&] {
+            bool found = false;
+            while (xcb_generic_event_t *e = xcb_poll_for_event(conn->c)) {
+                if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+                    const auto *reply = reinterpret_cast<xcb_client_message_event_t *>(e);
+                    found = found ||
+                            (reply->type == protocols && reply->data.data32[0] == ping &&
+                             reply->data.data32[2] == window && reply->data.data32[3] == token);
+                }
+                std::free(e);
+            }
+            return found;
+        },
+        timeoutMs);
+    mask = 0;
+    xcb_change_window_attributes(conn->c, conn->root, XCB_CW_EVENT_MASK, &mask);
+    std::free(xcb_get_input_focus_reply(conn->c, xcb_get_input_focus(conn->c), nullptr));
+    while (xcb_generic_event_t *e = xcb_poll_for_event(conn->c))
+        std::free(e);
+    if (answered)
+        return true;
+    return fail(QStringLiteral("the owner of window 0x%1 did not answer a ping within %2 ms")
+                    .arg(window, 0, 16)
+                    .arg(timeoutMs));
+}
+
+namespace {
+
+// Watches the events Qt's own connection handles: the sync markers and X errors.
+struct QtWatch : QAbstractNativeEventFilter
+{
+    xcb_connection_t *c = nullptr;
+    xcb_window_t root = 0;
+    xcb_atom_t marker = XCB_ATOM_NONE;
+    int markersSent = 0;
+    int markersSeen = 0;
+    QStringList errors;
+
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        const uint8_t responseType = event->response_type & 0x7f;
+        if (responseType == 0) {
+            const auto *error = static_cast<const xcb_generic_error_t *>(message);
+            errors.append(QStringLiteral("X error %1, request %2.%3, resource 0x%4")
+                              .arg(error->error_code)
+                              .arg(error->major_code)
+                              .arg(error->minor_code)
+                              .arg(error->resource_id, 0, 16));
+        } else if (responseType == XCB_PROPERTY_NOTIFY) {
+            const auto *notify = static_cast<const xcb_property_notify_event_t *>(message);
+            if (notify->window == root && notify->atom == marker)
+                ++markersSeen;
+        }
+        return false;
+    }
+};
+
+QtWatch *qtWatch()
+{
+    static QtWatch *watch = nullptr;
+    if (watch)
+        return watch;
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11) {
+        fail(QStringLiteral("Qt does not run on xcb"));
+        return nullptr;
+    }
+    watch = new QtWatch; // for the life of the process, as the application's filters are
+    watch->c = x11->connection();
+    watch->root = xcb_setup_roots_iterator(xcb_get_setup(watch->c)).data->root;
+    const QByteArray name("VARLO_TEST_SYNC");
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+        watch->c, xcb_intern_atom(watch->c, 0, uint16_t(name.size()), name.constData()), nullptr);
+    watch->marker = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    // Add to the mask Qt has on the root, not replace it.
+    xcb_get_window_attributes_reply_t *attributes = xcb_get_window_attributes_reply(
+        watch->c, xcb_get_window_attributes(watch->c, watch->root), nullptr);
+    if (attributes && !(attributes->your_event_mask & XCB_EVENT_MASK_PROPERTY_CHANGE)) {
+        const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(watch->c, watch->root, XCB_CW_EVENT_MASK, &mask);
+    }
+    std::free(attributes);
+    qApp->installNativeEventFilter(watch);
+    return watch;
+}
+
+} // namespace
+
+bool XTestUtil::syncQt(int timeoutMs)
+{
+    QtWatch *watch = qtWatch();
+    if (!watch || watch->marker == XCB_ATOM_NONE)
+        return false;
+    const uint32_t serial = uint32_t(++watch->markersSent);
+    xcb_change_property(watch->c, XCB_PROP_MODE_REPLACE, watch->root, watch->marker,
+                        XCB_ATOM_CARDINAL, 32, 1, &serial);
+    xcb_flush(watch->c);
+    if (waitFor([&] { return watch->markersSeen >= watch->markersSent; }, timeoutMs))
+        return true;
+    return fail(
+        QStringLiteral("Qt did not see its own property change within %1 ms").arg(timeoutMs));
+}
+
+bool XTestUtil::syncWindowManager(int timeoutMs)
+{
+    // Whatever Qt sent before must reach the server ahead of our request.
+    if (auto *x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+        xcb_connection_t *qt = x11->connection();
+        std::free(xcb_get_input_focus_reply(qt, xcb_get_input_focus(qt), nullptr));
+    }
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    if (!windowManagerRunning()) {
+        std::free(xcb_get_input_focus_reply(conn->c, xcb_get_input_focus(conn->c), nullptr));
+        return true;
+    }
+    // The window manager handles requests in order: once it has answered
+    // this one, it has handled every request that came before.
+    const xcb_window_t probe = xcb_generate_id(conn->c);
+    xcb_create_window(conn->c, XCB_COPY_FROM_PARENT, probe, conn->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    sendRootMessage(probe, "_NET_REQUEST_FRAME_EXTENTS", {});
+    const bool answered = waitFor([&] { return frameExtents(probe).has_value(); }, timeoutMs);
+    xcb_destroy_window(conn->c, probe);
+    xcb_flush(conn->c);
+    if (answered)
+        return true;
+    return fail(QStringLiteral("the window manager did not answer within %1 ms").arg(timeoutMs));
+}
+
+QStringList XTestUtil::qtXErrors()
+{
+    QtWatch *watch = qtWatch();
+    return watch ? watch->errors : QStringList();
 }

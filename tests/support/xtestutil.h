@@ -79,6 +79,20 @@ public:
                                     int timeoutMs = defaultTimeoutMs);
 
     /**
+     * Starts any X program and returns its top-level window (found by
+     * _NET_WM_PID, else by the title) once managed: listed with frame extents
+     * under a window manager, mapped without one. Ended by cleanup().
+     */
+    static StartedWindow startProgram(const QString &program, const QStringList &arguments,
+                                      const QString &title, int timeoutMs = defaultTimeoutMs);
+
+    /**
+     * Ends the program that owns window (started here) and waits until the
+     * window is destroyed and, under a window manager, no longer listed.
+     */
+    static bool endClient(quint32 window, int timeoutMs = defaultTimeoutMs);
+
+    /**
      * Starts any program (the program under test, a tray host, ...) so that
      * cleanup() ends it. The process stays owned here; null if it did not start.
      */
@@ -108,6 +122,8 @@ public:
 
     /** The client area in root coordinates; null when the window is gone. */
     static QRect clientGeometry(quint32 window);
+    /** The window's X border width (a window manager sets its clients' to 0); -1 when gone. */
+    static int borderWidth(quint32 window);
     /** _NET_FRAME_EXTENTS; nullopt when the window manager set none. */
     static std::optional<QMargins> frameExtents(quint32 window);
     /** _GTK_FRAME_EXTENTS; nullopt when the client set none. */
@@ -127,6 +143,44 @@ public:
     static QList<QByteArray> atomProperty(quint32 window, const QByteArray &name);
     /** _NET_ACTIVE_WINDOW of the root, 0 when none. */
     static quint32 activeWindow();
+
+    /** The root's children, bottom of the stack first. */
+    static QList<quint32> rootChildren();
+    /** The child of the root that holds window: its frame, or itself when unmanaged; 0 if gone. */
+    static quint32 topLevelOf(quint32 window);
+    /** The child of the root under the pointer, 0 for the bare root. */
+    static quint32 windowUnderPointer();
+    /**
+     * Top-level windows (and the clients in frames) whose _NET_WM_PID is pid;
+     * only the mapped and viewable ones unless all is set.
+     */
+    static QList<quint32> windowsOf(qint64 pid, bool all = false);
+
+    /**
+     * Waits until Qt's own connection has handled every event the server sent
+     * it before this call (a property change on the root is the marker), so
+     * that what Qt and our backend believe has caught up with the server.
+     */
+    static bool syncQt(int timeoutMs = defaultTimeoutMs);
+    /**
+     * Waits until the window manager has handled every request sent before
+     * this call, Qt's included (it answers a frame-extents request of a
+     * window of ours); without one, a round trip to the server.
+     */
+    static bool syncWindowManager(int timeoutMs = defaultTimeoutMs);
+    /**
+     * Waits until the Qt program that owns window (another process) has
+     * handled every X event sent to it before this call: it answers a
+     * _NET_WM_PING behind them, and what it asked of the server before the
+     * answer has been carried out.
+     */
+    static bool syncClient(quint32 window, int timeoutMs = defaultTimeoutMs);
+    /**
+     * The X errors Qt's connection has received since the first call, one
+     * line each; call it once early to start counting. syncQt() first to see
+     * the errors of requests just sent.
+     */
+    static QStringList qtXErrors();
 
     /**
      * Turns RandR output name ("DUMMY1") off and waits until Qt's screen list
@@ -160,4 +214,6 @@ public:
     static bool activate(quint32 window, int timeoutMs = defaultTimeoutMs);
     /** Sends WM_DELETE_WINDOW through the window manager (as its close button does). */
     static bool closeWindow(quint32 window);
+    /** Asks the window manager to iconify window and waits for _NET_WM_STATE_HIDDEN. */
+    static bool minimize(quint32 window, int timeoutMs = defaultTimeoutMs);
 };

@@ -57,7 +57,8 @@ struct TextRun
     QString text;
 };
 
-// Records the text the delegate draws, so the tests read words, not glyph pixels.
+// Records the text the delegate draws, so the tests read words, not glyph
+// pixels, and counts whatever else it draws.
 class TextRecorder : public QPaintEngine
 {
 public:
@@ -65,9 +66,10 @@ public:
     bool begin(QPaintDevice *) override { return true; }
     bool end() override { return true; }
     void updateState(const QPaintEngineState &) override {}
-    void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
-    void drawPath(const QPainterPath &) override {}
-    void drawPolygon(const QPointF *, int, PolygonDrawMode) override {}
+    void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override { ++shapes; }
+    void drawPath(const QPainterPath &) override { ++shapes; }
+    void drawPolygon(const QPointF *, int, PolygonDrawMode) override { ++shapes; }
+    void drawRects(const QRectF *, int) override { ++shapes; }
     void drawTextItem(const QPointF &p, const QTextItem &item) override
     {
         const QPointF at = painter()->transform().map(p);
@@ -82,6 +84,7 @@ public:
     Type type() const override { return User; }
 
     QList<TextRun> runs;
+    int shapes = 0;
 };
 
 class RecordingDevice : public QPaintDevice
@@ -245,6 +248,7 @@ void TestShortcutList::texts()
     if (!status.isEmpty())
         expected.prepend(status);
     QCOMPARE(texts, expected);
+    QVERIFY(device.engine.shapes > 0); // the miniature
 }
 
 void TestShortcutList::longNameStopsBeforeStatus()
@@ -318,10 +322,11 @@ void TestShortcutList::nothingToDraw_data()
     QTest::addColumn<bool>("nullItem");
     QTest::addColumn<QSize>("grid");
     QTest::addColumn<QRect>("rect");
-    QTest::newRow("index without an item") << true << QSize(2, 2) << QRect(0, 0, 400, 56);
-    QTest::newRow("empty row rectangle") << false << QSize(2, 2) << QRect(0, 0, 0, 0);
-    QTest::newRow("no columns") << false << QSize(0, 4) << QRect(0, 0, 400, 56);
-    QTest::newRow("absurd grid") << false << QSize(100000, 100000) << QRect(0, 0, 400, 56);
+    QTest::addColumn<bool>("texts");
+    QTest::newRow("index without an item") << true << QSize(2, 2) << QRect(0, 0, 400, 56) << false;
+    QTest::newRow("empty row rectangle") << false << QSize(2, 2) << QRect(0, 0, 0, 0) << false;
+    QTest::newRow("no columns") << false << QSize(0, 4) << QRect(0, 0, 400, 56) << true;
+    QTest::newRow("absurd grid") << false << QSize(100000, 100000) << QRect(0, 0, 400, 56) << true;
 }
 
 void TestShortcutList::nothingToDraw()
@@ -329,6 +334,7 @@ void TestShortcutList::nothingToDraw()
     QFETCH(bool, nullItem);
     QFETCH(QSize, grid);
     QFETCH(QRect, rect);
+    QFETCH(bool, texts);
 
     ItemModel model;
     model.add(QStringLiteral("Broken"), QStringLiteral("Ctrl+B"), grid, QRect(0, 0, 1, 1), false,
@@ -348,6 +354,15 @@ void TestShortcutList::nothingToDraw()
     for (int y = miniature.top() + 8; y < miniature.bottom() - 8; ++y)
         untouched = untouched && image.pixelColor(miniature.center().x(), y) == QColor(Qt::white);
     QVERIFY(untouched);
+
+    // Wherever the rectangle is: no miniature at all, and texts only for a real row.
+    RecordingDevice device;
+    {
+        QPainter painter(&device);
+        delegate.paint(&painter, rowOption(rect), model.index(0, 0));
+    }
+    QCOMPARE(device.engine.shapes, 0);
+    QCOMPARE(!device.engine.runs.isEmpty(), texts);
 }
 
 void TestShortcutList::removeSelected()

@@ -54,9 +54,9 @@ private Q_SLOTS:
 
     void cleanup() { Platform::setInstance(nullptr); }
 
+    // Each run gets the rows of its own screen layout.
     void apply_data()
     {
-        QTest::addColumn<bool>("dual");
         QTest::addColumn<std::optional<QMargins>>("frame");
         QTest::addColumn<std::optional<QMargins>>("gtk");
         QTest::addColumn<bool>("wasMaximized");
@@ -72,59 +72,58 @@ private Q_SLOTS:
         const QString chrome = QStringLiteral("size(398x275) raise move(100,50) raise");
         const QString plain = QStringLiteral("moveSize(100,50 398x275) raise");
 
-        QTest::newRow("frame, no invisible border")
-            << false << ob << none << false << false << true << true << "" << chrome;
-        QTest::newRow("16 x 8 invisible border")
-            << false << std::optional<QMargins>() << std::optional<QMargins>(QMargins(8, 0, 8, 8))
-            << false << false << true << true << ""
-            << "size(416x308) raise move(92,50) raise";
-        QTest::newRow("31 pixels ignored")
-            << false << ob << std::optional<QMargins>(QMargins(15, 0, 16, 0)) << false << false
-            << true << true << "Ignoring unusual chrome adjustment: 31$" << chrome;
-        QTest::newRow("negative ignored")
-            << false << ob << std::optional<QMargins>(QMargins(-5, 0, -5, 0)) << false << false
-            << true << true << "Ignoring unusual chrome adjustment: -10$" << chrome;
-        QTest::newRow("absurd frame counts as none")
-            << false << std::optional<QMargins>(QMargins(-1, 9000, 1, 1)) << none << false << false
-            << false << true << "Ignoring unusual frame extents"
-            << "moveSize(100,50 400x300) raise";
-        QTest::newRow("chrome off") << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8))
-                                    << false << false << false << true << "" << plain;
-        QTest::newRow("no compositor interface")
-            << false << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8)) << false << false
-            << true << false << "" << plain;
-        QTest::newRow("maximised window restored first")
-            << false << ob << none << true << false << true << true << ""
-            << "restore " + chrome;
-        QTest::newRow("maximise on one screen: no move")
-            << false << ob << none << false << true << true << true << ""
-            << "raise maximize";
-        QTest::newRow("maximised stays alone")
-            << false << ob << none << true << true << true << true << ""
-            << "";
-
-        QTest::newRow("two screens: move first")
-            << true << ob << none << false << false << true << true << ""
-            << "move(100,50) raise " + chrome;
-        QTest::newRow("two screens, chrome off")
-            << true << ob << none << false << false << false << true << ""
-            << "move(100,50) raise " + plain;
-        QTest::newRow("two screens: maximise on the target screen")
-            << true << ob << none << false << true << true << true << ""
-            << "move(100,50) raise maximize";
-        QTest::newRow("two screens: restore, move, size")
-            << true << ob << none << true << false << true << true << ""
-            << "restore move(100,50) raise " + chrome;
-        QTest::newRow("two screens: maximised stays alone")
-            << true << ob << none << true << true << true << true << ""
-            << "";
+        if (!m_dual) {
+            QTest::newRow("frame, no invisible border")
+                << ob << none << false << false << true << true << "" << chrome;
+            QTest::newRow("16 x 8 invisible border")
+                << std::optional<QMargins>() << std::optional<QMargins>(QMargins(8, 0, 8, 8))
+                << false << false << true << true << ""
+                << "size(416x308) raise move(92,50) raise";
+            QTest::newRow("31 pixels ignored")
+                << ob << std::optional<QMargins>(QMargins(15, 0, 16, 0)) << false << false << true
+                << true << "Ignoring unusual chrome adjustment: 31$" << chrome;
+            QTest::newRow("negative ignored")
+                << ob << std::optional<QMargins>(QMargins(-5, 0, -5, 0)) << false << false << true
+                << true << "Ignoring unusual chrome adjustment: -10$" << chrome;
+            QTest::newRow("absurd frame counts as none")
+                << std::optional<QMargins>(QMargins(-1, 9000, 1, 1)) << none << false << false
+                << false << true << "Ignoring unusual frame extents"
+                << "moveSize(100,50 400x300) raise";
+            QTest::newRow("chrome off") << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8))
+                                        << false << false << false << true << "" << plain;
+            QTest::newRow("no compositor interface")
+                << ob << std::optional<QMargins>(QMargins(8, 0, 8, 8)) << false << false << true
+                << false << "" << plain;
+            QTest::newRow("maximised window restored first")
+                << ob << none << true << false << true << true << ""
+                << "restore " + chrome;
+            QTest::newRow("maximise on one screen: no move")
+                << ob << none << false << true << true << true << ""
+                << "raise maximize";
+            QTest::newRow("maximised stays alone")
+                << ob << none << true << true << true << true << ""
+                << "";
+        } else {
+            QTest::newRow("two screens: move first")
+                << ob << none << false << false << true << true << ""
+                << "move(100,50) raise " + chrome;
+            QTest::newRow("two screens, chrome off")
+                << ob << none << false << false << false << true << ""
+                << "move(100,50) raise " + plain;
+            QTest::newRow("two screens: maximise on the target screen")
+                << ob << none << false << true << true << true << ""
+                << "move(100,50) raise maximize";
+            QTest::newRow("two screens: restore, move, size")
+                << ob << none << true << false << true << true << ""
+                << "restore move(100,50) raise " + chrome;
+            QTest::newRow("two screens: maximised stays alone")
+                << ob << none << true << true << true << true << ""
+                << "";
+        }
     }
 
     void apply()
     {
-        QFETCH(bool, dual);
-        if (dual != m_dual)
-            QSKIP("for the other screen layout");
         QFETCH(std::optional<QMargins>, frame);
         QFETCH(std::optional<QMargins>, gtk);
         QFETCH(bool, wasMaximized);

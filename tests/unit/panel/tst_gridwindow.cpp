@@ -298,7 +298,7 @@ private Q_SLOTS:
         pixmap.fill(Qt::red);
         Q_EMIT m_behavior->foregroundWindowChanged(QStringLiteral("Terminal"), QIcon(pixmap));
         QVERIFY(!button->isHidden());
-        QVERIFY(!button->icon().isNull());
+        QCOMPARE(button->icon().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
         QCOMPARE(label->text(), QStringLiteral("Terminal"));
     }
 
@@ -323,15 +323,21 @@ private Q_SLOTS:
         m_panel->activate();
         QVERIFY(isDim(m_panel.get()));
         QApplication::sendEvent(m_panel.get(), &enter);
-        QTest::qWait(100);
+        const QList<QPropertyAnimation *> fadeIn = m_panel->findChildren<QPropertyAnimation *>();
+        QCOMPARE(fadeIn.size(), 1);
+        fadeIn.first()->setCurrentTime(100); // 100 of its 250 ms, whatever the machine's speed
+        const double midway = m_panel->windowOpacity();
+        QVERIFY(midway > GridWindow::dimmedOpacity + 0.05 && midway < 0.95);
         m_panel->loseFocus();
-        int running = 0;
-        for (const QPropertyAnimation *fade : m_panel->findChildren<QPropertyAnimation *>())
-            running += fade->state() == QAbstractAnimation::Running;
-        QCOMPARE(running, 1);
+        QList<QPropertyAnimation *> running;
+        for (QPropertyAnimation *fade : m_panel->findChildren<QPropertyAnimation *>()) {
+            if (fade->state() == QAbstractAnimation::Running)
+                running.append(fade);
+        }
+        QCOMPARE(running.size(), 1);
+        QCOMPARE(running.first()->startValue().toDouble(), midway);
         QTRY_VERIFY(m_panel->findChildren<QPropertyAnimation *>().isEmpty());
         QVERIFY(isDim(m_panel.get()));
-        QVERIFY(m_panel->findChildren<QPropertyAnimation *>().isEmpty());
     }
 };
 

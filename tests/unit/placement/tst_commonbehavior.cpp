@@ -156,7 +156,7 @@ private Q_SLOTS:
         m_behavior->setForegroundWindowData();
         m_behavior->setForegroundWindowData();
         QCOMPARE(spy.count(), 2);
-        QVERIFY(spy.wait(1500)); // and the timer keeps it coming
+        QVERIFY(spy.wait(5000)); // and the timer keeps it coming
     }
 
     void shortcutsCycleThroughTheScreens()
@@ -224,8 +224,7 @@ private Q_SLOTS:
         m_host->panels = true;
         addEditor(0x200, QRect(100, 100, 400, 300)); // on screen 0
         QCursor::setPos(3300, 300);                   // pointer on screen 2
-        if (QCursor::pos() != QPoint(3300, 300))
-            QSKIP("this platform cannot move the pointer");
+        QCOMPARE(QCursor::pos(), QPoint(3300, 300));
         m_behavior->shortcutActivated(7);
         QCOMPARE(m_behavior->cycleScreen(), 2);
     }

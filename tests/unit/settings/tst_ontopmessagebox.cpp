@@ -14,7 +14,9 @@ private Q_SLOTS:
         QVERIFY(box.windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(!(box.windowFlags() & Qt::WindowContextHelpButtonHint));
         QCOMPARE(box.icon(), QMessageBox::Warning);
-        QVERIFY(!box.windowIcon().isNull());
+        // The program's icon in each of its small sizes.
+        QCOMPARE(box.windowIcon().availableSizes(),
+                 (QList<QSize>{{16, 16}, {20, 20}, {24, 24}, {32, 32}}));
         QCOMPARE(box.parentWidget(), nullptr); // nothing of ours is active
         QCOMPARE(QByteArray(box.metaObject()->className()), QByteArray("OnTopMessageBox"));
     }

@@ -64,14 +64,7 @@ struct Session
 
     bool waitForLog(const QString &text, int count = 1, int timeoutMs = 15000) const
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            if (log().count(text) >= count)
-                return true;
-            QTest::qWait(20);
-        }
-        return false;
+        return QTest::qWaitFor([&] { return log().count(text) >= count; }, timeoutMs);
     }
 };
 
@@ -90,6 +83,8 @@ bool stop(QProcess &p)
 const QString kReady = QStringLiteral("| Finished application initialization.");
 const QString kShown = QStringLiteral("| Showing the panels.");
 const QString kWoken = QStringLiteral("| Woken up by a second start (");
+const QString kBackground = QStringLiteral("| Started in the background.");
+const QString kCleanUp = QStringLiteral("| Cleaning up...");
 
 } // namespace
 
@@ -145,10 +140,12 @@ void TestX11Startup::secondStartExitsAndWakesTheFirst()
         QCOMPARE(second->exitCode(), 0);
         QVERIFY2(s.waitForLog(kWoken, i), qPrintable(s.log()));
     }
-    QTest::qWait(200);
-    QCOMPARE(s.log().count(kWoken), 2);
     QCOMPARE(first->state(), QProcess::Running);
     QVERIFY(stop(*first));
+    QCOMPARE(first->exitCode(), 0);
+    // The log is complete once the first instance has cleaned up.
+    QVERIFY(s.log().contains(kCleanUp));
+    QCOMPARE(s.log().count(kWoken), 2);
 }
 
 void TestX11Startup::backgroundArgument_data()
@@ -167,11 +164,11 @@ void TestX11Startup::backgroundArgument()
     QFETCH(bool, shown);
     Session s;
     auto varlo = s.start(args);
-    QVERIFY2(s.waitForLog(kReady), qPrintable(s.log()));
-    QTest::qWait(200);
-    QCOMPARE(s.log().contains(kShown), shown);
-    QCOMPARE(s.log().contains("| Started in the background."), !shown);
+    QVERIFY2(s.waitForLog(shown ? kShown : kBackground), qPrintable(s.log()));
     QVERIFY(stop(*varlo));
+    QCOMPARE(varlo->exitCode(), 0);
+    QVERIFY(s.log().contains(kCleanUp));
+    QVERIFY2(!s.log().contains(shown ? kBackground : kShown), qPrintable(s.log()));
 }
 
 void TestX11Startup::manyStartsAtOnceLeaveOneInstance()
@@ -185,36 +182,32 @@ void TestX11Startup::manyStartsAtOnceLeaveOneInstance()
         starts.push_back(std::move(p));
     }
     // Nineteen end by themselves with 0; one stays.
-    QElapsedTimer t;
-    t.start();
     int finished = 0;
-    while (t.elapsed() < 30000) {
-        finished = 0;
-        for (auto &p : starts) {
-            p->waitForFinished(0);
-            if (p->state() == QProcess::NotRunning)
-                ++finished;
-        }
-        if (finished >= 19)
-            break;
-        QTest::qWait(50);
-    }
+    (void)QTest::qWaitFor(
+        [&] {
+            finished = 0;
+            for (auto &p : starts)
+                finished += p->state() == QProcess::NotRunning;
+            return finished >= 19;
+        },
+        30000);
     QCOMPARE(finished, 19);
-    QTest::qWait(300);
-    int running = 0;
+    QProcess *survivor = nullptr;
     for (auto &p : starts) {
         if (p->state() == QProcess::Running) {
-            ++running;
+            survivor = p.get();
         } else {
             QVERIFY2(p->exitStatus() == QProcess::NormalExit, p->readAllStandardError().constData());
             QCOMPARE(p->exitCode(), 0);
         }
     }
-    QCOMPARE(running, 1);
+    QVERIFY(survivor);
     QVERIFY2(s.waitForLog(kWoken, 19), qPrintable(s.log()));
     QCOMPARE(s.log().count(kReady), 1);
-    for (auto &p : starts)
-        stop(*p);
+    // It ran until it was told to end.
+    QVERIFY(stop(*survivor));
+    QCOMPARE(survivor->exitCode(), 0);
+    QCOMPARE(s.log().count("| Termination signal received."), 1);
 }
 
 void TestX11Startup::lockOfAKilledInstanceDoesNotBlock()
@@ -235,6 +228,7 @@ void TestX11Startup::lockOfAKilledInstanceDoesNotBlock()
     QCOMPARE(third->exitCode(), 0);
     QVERIFY(s.waitForLog(kWoken));
     QVERIFY(stop(*next));
+    QCOMPARE(next->exitCode(), 0);
 }
 
 void TestX11Startup::terminationCleansUp()
@@ -263,6 +257,7 @@ void TestX11Startup::terminationDuringStartUp()
         ::kill(pid_t(varlo->processId()), SIGTERM);
         QVERIFY2(varlo->waitForFinished(8000), qPrintable(s.log()));
         QCOMPARE(varlo->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(varlo->exitCode(), 0);
     }
 }
 

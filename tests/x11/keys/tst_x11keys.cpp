@@ -12,7 +12,6 @@
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
-#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -23,44 +22,11 @@ xcb_connection_t *connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-// The child of the root that holds window: the window manager's frame, or
-// the window itself when nothing reparented it.
-xcb_window_t topLevelOf(xcb_window_t window)
-{
-    xcb_connection_t *c = connection();
-    for (;;) {
-        xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
-        if (!tree)
-            return 0;
-        const xcb_window_t parent = tree->parent, root = tree->root;
-        std::free(tree);
-        if (parent == root || parent == XCB_WINDOW_NONE)
-            return window;
-        window = parent;
-    }
-}
-
-// The root's children, bottom first.
-QList<xcb_window_t> rootChildren()
-{
-    xcb_connection_t *c = connection();
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    QList<xcb_window_t> result;
-    xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
-    if (!tree)
-        return result;
-    const xcb_window_t *children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
-        result.append(children[i]);
-    std::free(tree);
-    return result;
-}
-
 bool directlyBelow(WId window, WId sibling)
 {
-    const QList<xcb_window_t> children = rootChildren();
-    const int w = children.indexOf(topLevelOf(xcb_window_t(window)));
-    const int s = children.indexOf(topLevelOf(xcb_window_t(sibling)));
+    const QList<quint32> children = XTestUtil::rootChildren(); // bottom first
+    const int w = children.indexOf(XTestUtil::topLevelOf(quint32(window)));
+    const int s = children.indexOf(XTestUtil::topLevelOf(quint32(sibling)));
     return w >= 0 && s >= 0 && w + 1 == s;
 }
 
@@ -119,8 +85,8 @@ private Q_SLOTS:
     {
         QCOMPARE(Platform::instance()->backendName(), QStringLiteral("x11"));
         QVERIFY(hook()->install());
-        QVERIFY(hook()->isInstalled());
         QVERIFY(drain());
+        XTestUtil::qtXErrors(); // counted from here on
         // The dummy server's keymap has no Help key. Giving it one now also
         // checks that a changed keymap is read again.
         QVERIFY(XTestUtil::run(QStringLiteral("xmodmap"), {"-e", "keycode 245 = Help"}).ok());
@@ -174,8 +140,11 @@ private Q_SLOTS:
     {
         QSignalSpy escape(hook(), &KeyboardHook::escape);
         QVERIFY(XTestUtil::keyDown(QStringLiteral("Escape")));
-        QTest::qWait(200);
+        // Shift pressed after it: once the hook sees Shift, it has seen the press.
+        QVERIFY(XTestUtil::keyDown(QStringLiteral("shift")));
+        QVERIFY(XTestUtil::waitFor([&] { return hook()->isShiftDown(); }));
         QCOMPARE(escape.count(), 0);
+        QVERIFY(XTestUtil::keyUp(QStringLiteral("shift")));
         QVERIFY(XTestUtil::keyUp(QStringLiteral("Escape")));
         QVERIFY(XTestUtil::waitFor([&] { return escape.count() == 1; }));
     }
@@ -192,7 +161,8 @@ private Q_SLOTS:
     {
         QVERIFY(hook()->remove());
         QVERIFY(XTestUtil::keyDown(QStringLiteral("shift")));
-        QTest::qWait(100);
+        // Every event the press caused has reached Qt by now.
+        QVERIFY2(XTestUtil::syncQt(), qPrintable(XTestUtil::lastError()));
         QVERIFY(!hook()->isShiftDown());
         QVERIFY(hook()->install());
         const bool shiftSeen = hook()->isShiftDown();
@@ -295,9 +265,12 @@ private Q_SLOTS:
         Platform::instance()->stackBelow(a->winId(), c->winId());
         QVERIFY(XTestUtil::waitFor([&] { return directlyBelow(a->winId(), c->winId()); }));
         // Below itself is no request at all, and raises no X error.
+        const qsizetype errors = XTestUtil::qtXErrors().size();
         Platform::instance()->stackBelow(a->winId(), a->winId());
-        QTest::qWait(100);
+        QVERIFY2(XTestUtil::syncWindowManager(), qPrintable(XTestUtil::lastError()));
+        QVERIFY2(XTestUtil::syncQt(), qPrintable(XTestUtil::lastError()));
         QVERIFY(directlyBelow(a->winId(), c->winId()));
+        QCOMPARE(XTestUtil::qtXErrors().mid(errors), QStringList());
     }
 };
 
