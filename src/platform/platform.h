@@ -59,7 +59,10 @@ struct WindowGeometry
     bool valid = false;
     /** The client area in root coordinates, without the window manager's frame. */
     QRect client;
-    /** _NET_FRAME_EXTENTS as the window manager set it; unset when it set none. */
+    /**
+     * _NET_FRAME_EXTENTS as the window manager set it; without one, the
+     * window's own X border when it has one; else unset.
+     */
     std::optional<QMargins> frameExtents;
     /** _GTK_FRAME_EXTENTS: the invisible shadow a client draws around itself. */
     std::optional<QMargins> clientSideExtents;

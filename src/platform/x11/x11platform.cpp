@@ -599,6 +599,12 @@ WindowGeometry X11Platform::windowGeometry(WId id)
     if (geometry && origin) {
         g.valid = true;
         g.client = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+        // Nobody framed the window: its own X border is its outer edge, and
+        // a configure request places that border's corner.
+        if (!g.frameExtents && geometry->border_width > 0) {
+            const int b = geometry->border_width;
+            g.frameExtents = QMargins(b, b, b, b);
+        }
     }
     return g;
 }

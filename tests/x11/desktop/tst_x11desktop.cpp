@@ -379,11 +379,7 @@ signal.pause()
                             target.topLeft() + QPoint(border, border);
                  }),
                  qPrintable(describe(XTestUtil::clientGeometry(term.window))));
-        QEXPECT_FAIL("", "the X border is not counted in the outer frame without a window manager",
-                     Continue);
         QCOMPARE(XTestUtil::clientGeometry(term.window).marginsAdded(edge), target);
-        QEXPECT_FAIL("", "the X border is not counted in the outer frame without a window manager",
-                     Continue);
         QCOMPARE(backendOuterFrame(term.window), target);
     }
 
