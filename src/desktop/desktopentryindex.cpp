@@ -445,8 +445,7 @@ bool matters(const inotify_event &event, const QHash<int, Watch> &watches)
     const QString name = QFile::decodeName(event.name);
     if (watch->awaited.contains(name))
         return true;
-    return watch->contents &&
-           ((event.mask & IN_ISDIR) || name.endsWith(QLatin1String(".desktop")));
+    return watch->contents && ((event.mask & IN_ISDIR) || name.endsWith(QLatin1String(".desktop")));
 }
 
 DesktopEntryIndex *g_instance = nullptr;
