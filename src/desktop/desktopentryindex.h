@@ -66,7 +66,7 @@ public:
     int entryCount();
     /** How often the folders were read so far, a build under way included. */
     int buildCount() const;
-    /** A change was noticed and its index is not in place yet (settling or being built). */
+    /** A newer index is on its way: the first, or one for changes still settling or being read. */
     bool building() const;
 
     /**
