@@ -5,7 +5,9 @@
 //    front, which makes it walk the whole stacking order;
 //  - applyWindowRect() on an xterm, from the call to the ConfigureNotify that
 //    brings the window to the requested rectangle, next to wmctrl doing the
-//    same move.
+//    same move;
+//  - DesktopEntryIndex::find() on the UI thread while 1000 entries are read
+//    again after a change.
 
 #include "desktopentryindex.h"
 #include "platform.h"
@@ -70,9 +72,8 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-void writeEntries(const QString &dataHome, int count)
+void writeEntries(const QString &dir, int count)
 {
-    const QString dir = dataHome + QStringLiteral("/applications");
     QDir().mkpath(dir);
     for (int i = 0; i < count; ++i) {
         QFile f(dir + QStringLiteral("/bench-%1.desktop").arg(i));
@@ -83,9 +84,41 @@ void writeEntries(const QString &dataHome, int count)
                     .arg(i)
                     .toUtf8());
     }
-    QFile f(dir + QStringLiteral("/bench-terminal.desktop"));
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write("[Desktop Entry]\nType=Application\nName=Bench Terminal\nExec=xterm\n");
+}
+
+// What the panels' lookups cost while a change to 1000 entries is read.
+void timeLookupsDuringRebuild(const QString &dir)
+{
+    writeEntries(dir, 1000);
+    DesktopEntryIndex index({dir});
+    index.setSettleTime(0, 0);
+    QElapsedTimer first;
+    first.start();
+    index.entryCount();
+    std::printf(
+        "first read of 1000 desktop entries, as a lookup at start-up waits for it: %.1f ms\n",
+        first.nsecsElapsed() / 1e6);
+
+    writeEntries(dir, 1);
+    QElapsedTimer wait;
+    wait.start();
+    while (index.buildCount() < 2 && wait.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::vector<double> ms;
+    QElapsedTimer rebuild;
+    rebuild.start();
+    while (index.building() && rebuild.elapsed() < 30000) {
+        QElapsedTimer t;
+        t.start();
+        index.find(QStringLiteral("/opt/bench/program-500"));
+        ms.push_back(t.nsecsElapsed() / 1e6);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    std::printf(
+        "find() on the UI thread while they are read again: median %.4f ms, slowest %.4f ms "
+        "(%d lookups during a %.0f ms rebuild)\n",
+        median(ms), ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end()), int(ms.size()),
+        rebuild.nsecsElapsed() / 1e6);
 }
 
 double timeForegroundInfo(int rounds)
@@ -144,7 +177,12 @@ int main(int argc, char **argv)
     const QString dataHome = qEnvironmentVariable(
         "XDG_DATA_HOME", QDir::tempPath() + QStringLiteral("/varlo-bench-data"));
     qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
-    writeEntries(dataHome, 300);
+    writeEntries(dataHome + QStringLiteral("/applications"), 300);
+    {
+        QFile f(dataHome + QStringLiteral("/applications/bench-terminal.desktop"));
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write("[Desktop Entry]\nType=Application\nName=Bench Terminal\nExec=xterm\n");
+    }
     QApplication app(argc, argv);
     Platform *platform = Platform::instance();
     if (platform->backendName() != QLatin1String("x11")) {
@@ -152,6 +190,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("desktop entries indexed: %d\n", DesktopEntryIndex::instance()->entryCount());
+    timeLookupsDuringRebuild(dataHome + QStringLiteral("/bench-rebuild/applications"));
 
     QProcess xterm;
     xterm.start(QStringLiteral("xterm"),

@@ -3,20 +3,37 @@
 #include "runtimeprogram.h"
 #include "varlolog.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
+#include <QMutex>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <QThread>
+#include <QTimer>
 
-#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
 // Real entries are a few kilobytes; anything far larger is not one.
 constexpr qint64 kMaxEntrySize = 1024 * 1024;
+
+// A package upgrade writes files for seconds; read them once it is over, but
+// never leave the index stale for long under a steady trickle of changes.
+constexpr int kQuietMs = 1500;
+constexpr int kLongestMs = 10000;
+
+// Folders only: an entry written in place closes after writing, one replaced
+// by a rename moves in, and no watch per file counts against the user's limit.
+constexpr uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                                   IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 QString unescapeValue(const QString &value)
 {
@@ -227,55 +244,278 @@ QString localeFromEnvironment()
     return QString();
 }
 
+// What one build made: the entries and the lookups into them. Never changed
+// once built, so lookups may keep pointers into it while a newer one is made.
+struct Snapshot
+{
+    QList<DesktopEntryIndex::Entry> entries;
+    QHash<QString, int> byPath;     // real path of the program -> entry
+    QHash<QString, int> byFileName; // program file name or desktop id without suffix -> entry
+};
+
+// What a watched folder is for: its entries and subfolders, or only the
+// appearance of the named children on the way to a missing applications
+// folder (the rest of ~/.local/share is other programs' business).
+struct Watch
+{
+    bool contents = false;
+    QStringList awaited;
+
+    void merge(const Watch &other)
+    {
+        contents = contents || other.contents;
+        for (const QString &name : other.awaited)
+            if (!awaited.contains(name))
+                awaited.append(name);
+    }
+};
+
+// One inotify instance per index. The worker adds watches while it reads the
+// folders, each before listing it, so nothing written meanwhile goes unheard;
+// the index's thread reads the events and drops the watches a build no longer needs.
+struct FolderWatch
+{
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QMutex mutex;
+    QHash<int, Watch> watches; // by watch descriptor
+
+    FolderWatch()
+    {
+        if (fd < 0) {
+            const int error = errno;
+            vWarning() << "Desktop entry folders are not watched:" << qt_error_string(error);
+        }
+    }
+    ~FolderWatch()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FolderWatch(const FolderWatch &) = delete;
+    FolderWatch &operator=(const FolderWatch &) = delete;
+};
+
+// One build, shared by the index's thread and the worker. The worker touches
+// nothing else of the index.
+struct Build
+{
+    int number = 0;
+    QStringList directories;
+    std::shared_ptr<FolderWatch> folders;
+    std::atomic<bool> cancel{false};
+
+    // Written by the worker, read after it finished.
+    std::shared_ptr<const Snapshot> result;
+    QHash<int, Watch> watches;
+    // A folder appeared between looking and watching: read once more.
+    bool missedChange = false;
+    bool watchFailed = false;
+};
+
+void watchFolder(Build &build, const QString &folder, const QString &awaited = QString())
+{
+    if (build.folders->fd < 0)
+        return;
+    const int wd =
+        inotify_add_watch(build.folders->fd, QFile::encodeName(folder).constData(), kFolderEvents);
+    if (wd < 0) {
+        const int error = errno;
+        // Once per build: past the user's watch limit every folder fails.
+        if (!build.watchFailed)
+            vWarning() << "Cannot watch" << folder
+                       << "for desktop entries:" << qt_error_string(error);
+        build.watchFailed = true;
+        return;
+    }
+    Watch watch;
+    if (awaited.isEmpty())
+        watch.contents = true;
+    else
+        watch.awaited.append(awaited);
+    build.watches[wd].merge(watch);
+    const QMutexLocker lock(&build.folders->mutex);
+    build.folders->watches[wd].merge(watch);
+}
+
+// A missing folder is awaited in the nearest folder above it that exists.
+void awaitFolder(Build &build, const QString &directory)
+{
+    QString child = QDir::cleanPath(QFileInfo(directory).absoluteFilePath());
+    QString parent = QFileInfo(child).path();
+    while (parent != child && !QFileInfo(parent).isDir()) {
+        child = parent;
+        parent = QFileInfo(parent).path();
+    }
+    if (parent == child)
+        return;
+    watchFolder(build, parent, QFileInfo(child).fileName());
+    if (QFileInfo(child).isDir())
+        build.missedChange = true;
+}
+
+void readFolder(Build &build, const QDir &base, const QString &folder, QSet<QString> *seenIds,
+                QList<DesktopEntryIndex::Entry> *entries)
+{
+    if (build.cancel)
+        return;
+    watchFolder(build, folder);
+    const QFileInfoList list = QDir(folder).entryInfoList(
+        QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsLast);
+    for (const QFileInfo &info : list) {
+        if (build.cancel)
+            return;
+        const QString path = info.filePath();
+        if (info.isDir()) {
+            if (!info.isSymLink())
+                readFolder(build, base, path, seenIds, entries);
+            continue;
+        }
+        if (!path.endsWith(QLatin1String(".desktop")))
+            continue;
+        const QString id = base.relativeFilePath(path).replace(QLatin1Char('/'), QLatin1Char('-'));
+        if (seenIds->contains(id))
+            continue;
+        Parsed parsed;
+        const ParseResult parse = parseEntry(path, &parsed);
+        if (parse == ParseResult::Malformed)
+            vDebug() << "Skipping broken desktop entry" << path;
+        if (parse != ParseResult::Usable)
+            continue;
+        // A hidden entry of a user's folder removes the system's entry of that id.
+        seenIds->insert(id);
+        if (parsed.hidden)
+            continue;
+        parsed.entry.id = id;
+        entries->append(parsed.entry);
+    }
+}
+
+// Runs on the worker thread.
+void runBuild(Build &build)
+{
+    auto snapshot = std::make_shared<Snapshot>();
+    QSet<QString> seenIds;
+    for (const QString &directory : build.directories) {
+        if (QFileInfo(directory).isDir())
+            readFolder(build, QDir(directory), directory, &seenIds, &snapshot->entries);
+        else
+            awaitFolder(build, directory);
+    }
+    if (build.cancel)
+        return;
+
+    // Entries shown in the menu win over hidden helpers for the same program;
+    // within each kind the folder order decides, so the first key taken stays.
+    for (const bool pass : {false, true}) {
+        for (int i = 0; i < snapshot->entries.size(); ++i) {
+            const DesktopEntryIndex::Entry &e = snapshot->entries.at(i);
+            if (e.noDisplay != pass)
+                continue;
+            QStringList paths, names;
+            if (!e.program.isEmpty()) {
+                if (QDir::isAbsolutePath(e.program))
+                    paths << realPath(e.program) << e.program;
+                names << QFileInfo(e.program).fileName();
+            }
+            QString stem = e.id;
+            stem.chop(int(qstrlen(".desktop")));
+            names << stem;
+            for (const QString &p : paths)
+                if (!snapshot->byPath.contains(p))
+                    snapshot->byPath.insert(p, i);
+            for (const QString &n : names)
+                if (!snapshot->byFileName.contains(n))
+                    snapshot->byFileName.insert(n, i);
+        }
+    }
+    build.result = std::move(snapshot);
+}
+
+bool matters(const inotify_event &event, const QHash<int, Watch> &watches)
+{
+    if (event.mask & IN_Q_OVERFLOW)
+        return true; // events were lost
+    const auto watch = watches.constFind(event.wd);
+    if (watch == watches.constEnd())
+        return false; // a folder only an earlier build read
+    if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF))
+        return true;
+    if (event.len == 0)
+        return false;
+    const QString name = QFile::decodeName(event.name);
+    if (watch->awaited.contains(name))
+        return true;
+    return watch->contents && ((event.mask & IN_ISDIR) || name.endsWith(QLatin1String(".desktop")));
+}
+
+DesktopEntryIndex *g_instance = nullptr;
+
+void destroyInstance()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
 } // namespace
 
 struct DesktopEntryIndex::Private
 {
     QStringList directories;
-    QFileSystemWatcher watcher;
-    QList<Entry> entries;
-    QHash<QString, int> byPath;     // real path of the program -> entry
-    QHash<QString, int> byFileName; // program file name or desktop id without suffix -> entry
     QString localeName = localeFromEnvironment();
-    // Parents watched only to see a missing applications folder appear; their
-    // other changes (any program's files under ~/.local/share) do not matter.
-    QHash<QString, QStringList> missingByParent;
-    bool dirty = true;
+    std::shared_ptr<const Snapshot> current;
     int builds = 0;
+
+    std::shared_ptr<FolderWatch> folders = std::make_shared<FolderWatch>();
+    std::unique_ptr<QSocketNotifier> notifier;
+
+    QTimer settle;
+    QElapsedTimer firstChange;
+    int quietMs = kQuietMs;
+    int longestMs = kLongestMs;
+
+    std::shared_ptr<Build> build; // the one under way
+    std::unique_ptr<QThread> worker;
+    bool again = false; // changes settled while a build ran
 };
 
 DesktopEntryIndex *DesktopEntryIndex::instance()
 {
-    static DesktopEntryIndex *index = new DesktopEntryIndex(standardDirectories());
-    return index;
+    if (!g_instance) {
+        g_instance = new DesktopEntryIndex(standardDirectories());
+        // Gone before the application object: a build under way at exit is
+        // stopped while Qt's globals and the log still work.
+        qAddPostRoutine(destroyInstance);
+    }
+    return g_instance;
 }
 
 DesktopEntryIndex::DesktopEntryIndex(const QStringList &directories, QObject *parent)
     : QObject(parent), d(std::make_unique<Private>())
 {
     d->directories = directories;
-    // Package managers write many files at once; the next lookup reads them all.
-    connect(&d->watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString &path) {
-        const auto missing = d->missingByParent.constFind(path);
-        if (missing != d->missingByParent.constEnd() &&
-            std::none_of(missing->cbegin(), missing->cend(),
-                         [](const QString &dir) { return QFileInfo(dir).isDir(); }))
-            return;
-        markChanged();
+    if (d->folders->fd >= 0) {
+        d->notifier = std::make_unique<QSocketNotifier>(d->folders->fd, QSocketNotifier::Read);
+        connect(d->notifier.get(), &QSocketNotifier::activated, this,
+                &DesktopEntryIndex::readFolderEvents);
+    }
+    d->settle.setSingleShot(true);
+    connect(&d->settle, &QTimer::timeout, this, [this] {
+        d->firstChange.invalidate();
+        if (d->build)
+            d->again = true; // never two at once; the next starts when this one is in
+        else
+            startBuild();
     });
-    // A folder hears of files that come and go; an entry edited in place only tells itself.
-    connect(&d->watcher, &QFileSystemWatcher::fileChanged, this, &DesktopEntryIndex::markChanged);
+    startBuild();
 }
 
-void DesktopEntryIndex::markChanged()
+DesktopEntryIndex::~DesktopEntryIndex()
 {
-    if (!d->dirty) {
-        d->dirty = true;
-        Q_EMIT changed();
+    if (d->build) {
+        d->build->cancel = true;
+        d->worker->wait();
     }
 }
-
-DesktopEntryIndex::~DesktopEntryIndex() = default;
 
 QStringList DesktopEntryIndex::standardDirectories()
 {
@@ -294,114 +534,111 @@ QStringList DesktopEntryIndex::standardDirectories()
     return result;
 }
 
-void DesktopEntryIndex::rebuild()
+void DesktopEntryIndex::readFolderEvents()
 {
-    d->dirty = false;
-    ++d->builds;
-    d->entries.clear();
-    d->byPath.clear();
-    d->byFileName.clear();
-    if (!d->watcher.directories().isEmpty())
-        d->watcher.removePaths(d->watcher.directories());
-    if (!d->watcher.files().isEmpty())
-        d->watcher.removePaths(d->watcher.files());
-
-    QSet<QString> seenIds;
-    QStringList watch;
-    d->missingByParent.clear();
-    for (const QString &directory : d->directories) {
-        if (!QFileInfo(directory).isDir()) {
-            // A folder that does not exist yet is noticed through its parent.
-            const QString parent = QFileInfo(directory).absolutePath();
-            if (QFileInfo(parent).isDir()) {
-                watch.append(parent);
-                d->missingByParent[parent].append(directory);
+    bool relevant = false;
+    alignas(inotify_event) char buffer[16 * 1024];
+    {
+        const QMutexLocker lock(&d->folders->mutex);
+        for (;;) {
+            const ssize_t size = ::read(d->folders->fd, buffer, sizeof buffer);
+            if (size < 0 && errno == EINTR)
+                continue;
+            if (size <= 0)
+                break;
+            for (ssize_t at = 0; at < size;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+                if (event->mask & IN_IGNORED)
+                    d->folders->watches.remove(event->wd);
+                else if (!relevant)
+                    relevant = matters(*event, d->folders->watches);
             }
-            continue;
-        }
-        watch.append(directory);
-        const QDir base(directory);
-        QDirIterator it(directory, QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const QFileInfo info = it.fileInfo();
-            if (info.isDir()) {
-                watch.append(path);
-                continue;
-            }
-            if (!path.endsWith(QLatin1String(".desktop")))
-                continue;
-            watch.append(path);
-            const QString id =
-                base.relativeFilePath(path).replace(QLatin1Char('/'), QLatin1Char('-'));
-            if (seenIds.contains(id))
-                continue;
-            Parsed parsed;
-            const ParseResult parse = parseEntry(path, &parsed);
-            if (parse == ParseResult::Malformed)
-                vDebug() << "Skipping broken desktop entry" << path;
-            if (parse != ParseResult::Usable)
-                continue;
-            // A hidden entry of a user's folder removes the system's entry of that id.
-            seenIds.insert(id);
-            if (parsed.hidden)
-                continue;
-            parsed.entry.id = id;
-            d->entries.append(parsed.entry);
         }
     }
-    watch.removeDuplicates();
-    if (!watch.isEmpty())
-        d->watcher.addPaths(watch);
+    if (relevant)
+        noticeChange();
+}
 
-    // Entries shown in the menu win over hidden helpers for the same program;
-    // within each kind the folder order decides, so the first key taken stays.
-    QHash<QString, int> byPath, byFileName;
-    for (const bool pass : {false, true}) {
-        for (int i = 0; i < d->entries.size(); ++i) {
-            const Entry &e = d->entries.at(i);
-            if (e.noDisplay != pass)
-                continue;
-            QStringList paths, names;
-            if (!e.program.isEmpty()) {
-                if (QDir::isAbsolutePath(e.program))
-                    paths << realPath(e.program) << e.program;
-                names << QFileInfo(e.program).fileName();
-            }
-            QString stem = e.id;
-            stem.chop(int(qstrlen(".desktop")));
-            names << stem;
-            for (const QString &p : paths)
-                if (!byPath.contains(p))
-                    byPath.insert(p, i);
-            for (const QString &n : names)
-                if (!byFileName.contains(n))
-                    byFileName.insert(n, i);
-        }
+void DesktopEntryIndex::noticeChange()
+{
+    if (!d->firstChange.isValid())
+        d->firstChange.start();
+    const qint64 left = d->longestMs - d->firstChange.elapsed();
+    d->settle.start(int(qBound(qint64(0), left, qint64(d->quietMs))));
+}
+
+void DesktopEntryIndex::startBuild()
+{
+    auto build = std::make_shared<Build>();
+    build->number = ++d->builds;
+    build->directories = d->directories;
+    build->folders = d->folders;
+    d->build = build;
+    d->worker.reset(QThread::create([this, build] {
+        runBuild(*build);
+        if (!build->cancel)
+            QMetaObject::invokeMethod(
+                this, [this, number = build->number] { finishBuild(number); },
+                Qt::QueuedConnection);
+    }));
+    d->worker->setObjectName(QStringLiteral("desktop entries"));
+    d->worker->start();
+}
+
+void DesktopEntryIndex::finishBuild(int build)
+{
+    // The first lookup may have collected this build already.
+    if (!d->build || d->build->number != build)
+        return;
+    d->worker->wait();
+    const std::shared_ptr<Build> done = std::move(d->build);
+    d->worker.reset();
+    {
+        const QMutexLocker lock(&d->folders->mutex);
+        for (auto it = d->folders->watches.cbegin(); it != d->folders->watches.cend(); ++it)
+            if (!done->watches.contains(it.key()))
+                inotify_rm_watch(d->folders->fd, it.key());
+        // Each watch now serves exactly what this build read.
+        d->folders->watches = done->watches;
     }
-    d->byPath = byPath;
-    d->byFileName = byFileName;
+    const bool first = !d->current;
+    d->current = done->result;
+    if (done->missedChange)
+        noticeChange();
+    if (d->again) {
+        d->again = false;
+        startBuild();
+    }
+    if (!first)
+        Q_EMIT changed();
+}
+
+void DesktopEntryIndex::waitForFirstBuild()
+{
+    // Start-up only: later lookups answer from the index in place.
+    if (!d->current)
+        finishBuild(d->build->number);
 }
 
 const DesktopEntryIndex::Entry *DesktopEntryIndex::find(const QString &executable)
 {
-    if (d->dirty)
-        rebuild();
+    waitForFirstBuild();
     if (executable.isEmpty())
         return nullptr;
+    const Snapshot &s = *d->current;
     const int *index = nullptr;
-    auto it = d->byPath.constFind(executable);
-    if (it == d->byPath.constEnd())
-        it = d->byPath.constFind(realPath(executable));
-    if (it != d->byPath.constEnd()) {
+    auto it = s.byPath.constFind(executable);
+    if (it == s.byPath.constEnd())
+        it = s.byPath.constFind(realPath(executable));
+    if (it != s.byPath.constEnd()) {
         index = &*it;
     } else {
-        const auto byName = d->byFileName.constFind(QFileInfo(executable).fileName());
-        if (byName != d->byFileName.constEnd())
+        const auto byName = s.byFileName.constFind(QFileInfo(executable).fileName());
+        if (byName != s.byFileName.constEnd())
             index = &*byName;
     }
-    return index ? &d->entries.at(*index) : nullptr;
+    return index ? &s.entries.at(*index) : nullptr;
 }
 
 QString DesktopEntryIndex::localizedName(const Entry &entry, const QString &localeName)
@@ -432,12 +669,22 @@ void DesktopEntryIndex::setLocaleName(const QString &localeName)
 
 int DesktopEntryIndex::entryCount()
 {
-    if (d->dirty)
-        rebuild();
-    return int(d->entries.size());
+    waitForFirstBuild();
+    return int(d->current->entries.size());
 }
 
 int DesktopEntryIndex::buildCount() const
 {
     return d->builds;
+}
+
+bool DesktopEntryIndex::building() const
+{
+    return d->build || d->settle.isActive() || d->again;
+}
+
+void DesktopEntryIndex::setSettleTime(int quietMs, int longestMs)
+{
+    d->quietMs = quietMs;
+    d->longestMs = longestMs;
 }

@@ -17,6 +17,8 @@ struct Runtime
     bool jarOnly = false;
 };
 
+// The desktop entry index reads this from its worker thread too: the list is
+// made once and only read, and matching a QRegularExpression is safe across threads.
 const QList<Runtime> &runtimes()
 {
     static const QList<Runtime> list = {

@@ -4,11 +4,16 @@
 #include "runtimeprogram.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <functional>
+#include <memory>
 
 // The desktop entries under a private XDG tree: a user folder that takes
 // precedence over a system folder, and programs that exist on disk.
@@ -41,6 +46,39 @@ private:
     {
         const DesktopEntryIndex::Entry *e = index.find(path);
         return e ? DesktopEntryIndex::localizedName(*e, locale) : QStringLiteral("(none)");
+    }
+
+    static QByteArray entry(const QString &name, const QString &program)
+    {
+        return "[Desktop Entry]\nType=Application\nName=" + name.toUtf8() +
+               "\nExec=" + program.toUtf8() + "\n";
+    }
+
+    // A folder of count entries: "Program i" starts /opt/many/program-i.
+    QString generated(const QString &name, int count)
+    {
+        const QString dir =
+            m_root.path() + QLatin1Char('/') + name + QStringLiteral("/applications");
+        for (int i = 0; i < count; ++i)
+            write(dir + QStringLiteral("/program-%1.desktop").arg(i),
+                  entry(QStringLiteral("Program %1").arg(i),
+                        QStringLiteral("/opt/many/program-%1").arg(i)));
+        return dir;
+    }
+
+    // The event loop one pass at a time, so that a state lasting from one
+    // event to a later one (a build under way) is seen before it ends.
+    static bool stepUntil(const std::function<bool()> &condition)
+    {
+        QTimer tick; // wakes the loop when nothing else does
+        tick.start(20);
+        const QDeadlineTimer deadline(20000);
+        while (!condition()) {
+            if (deadline.hasExpired())
+                return false;
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        return true;
     }
 
 private Q_SLOTS:
@@ -172,52 +210,131 @@ private Q_SLOTS:
         QCOMPARE(nameOf(index, bin() + "/editor", locale), name);
     }
 
-    void readOnceAndAfterChanges()
+    void rebuildsInTheBackgroundOnceChangesSettle()
     {
-        DesktopEntryIndex index({home(), system()});
+        const QString dir = generated(QStringLiteral("many"), 1000);
+        DesktopEntryIndex index({dir});
+        index.setSettleTime(200, 10000);
+        QCOMPARE(index.entryCount(), 1000);
         for (int i = 0; i < 100; ++i)
-            index.find(bin() + "/editor");
+            index.find(QStringLiteral("/opt/many/program-7"));
         QCOMPARE(index.buildCount(), 1);
 
+        // A package upgrade: many entries at once.
         QSignalSpy changed(&index, &DesktopEntryIndex::changed);
-        write(home() + "/fresh.desktop",
-              "[Desktop Entry]\nType=Application\nName=Fresh\nExec=/opt/fresh/fresh\n");
-        QTRY_VERIFY(changed.count() > 0);
-        QCOMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("Fresh"));
-        QCOMPARE(index.buildCount(), 2);
+        for (int i = 0; i < 50; ++i)
+            write(dir + QStringLiteral("/burst-%1.desktop").arg(i),
+                  entry(QStringLiteral("Burst %1").arg(i),
+                        QStringLiteral("/opt/burst/burst-%1").arg(i)));
+        QVERIFY(stepUntil([&] { return index.buildCount() == 2; }));
+        // The new index is being read elsewhere; the old one answers meanwhile.
+        QVERIFY(index.building());
+        QCOMPARE(nameOf(index, "/opt/many/program-7"), QStringLiteral("Program 7"));
+        QCOMPARE(nameOf(index, "/opt/burst/burst-49"), QStringLiteral("(none)"));
+        QCOMPARE(changed.count(), 0);
 
-        // A folder that appears later, in a subfolder too.
-        write(home() + "/vendor/late.desktop",
-              "[Desktop Entry]\nType=Application\nName=Late\nExec=/opt/late/late\n");
+        QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 1, 20000);
+        QVERIFY(!index.building());
+        QCOMPARE(index.buildCount(), 2);
+        QCOMPARE(index.entryCount(), 1050);
+        QCOMPARE(nameOf(index, "/opt/burst/burst-49"), QStringLiteral("Burst 49"));
+    }
+
+    void steadyChangesStillRebuild()
+    {
+        const QString dir = m_root.path() + QStringLiteral("/steady/applications");
+        const QString file = dir + QStringLiteral("/steady.desktop");
+        const QString program = QStringLiteral("/opt/steady/steady");
+        write(file, entry(QStringLiteral("Steady 0"), program));
+        DesktopEntryIndex index({dir});
+        index.setSettleTime(300, 1000);
+        QCOMPARE(index.entryCount(), 1);
+
+        // Changes closer together than the quiet time, without end.
+        int written = 0;
+        QTimer stream;
+        connect(&stream, &QTimer::timeout, this,
+                [&] { write(file, entry(QStringLiteral("Steady %1").arg(++written), program)); });
+        stream.start(50);
+        QTRY_VERIFY_WITH_TIMEOUT(index.buildCount() > 1, 10000);
+        stream.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(nameOf(index, program), QStringLiteral("Steady %1").arg(written),
+                                  10000);
+    }
+
+    void noticesEditsInPlace()
+    {
+        const QString dir = m_root.path() + QStringLiteral("/edits/applications");
+        write(dir + "/fresh.desktop",
+              entry(QStringLiteral("Fresh"), QStringLiteral("/opt/fresh/fresh")));
+        DesktopEntryIndex index({dir});
+        index.setSettleTime(50, 1000);
+        QCOMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("Fresh"));
+
+        // In a subfolder that appears later...
+        const QString late = dir + QStringLiteral("/vendor/late.desktop");
+        write(late, entry(QStringLiteral("Late"), QStringLiteral("/opt/late/late")));
         QTRY_COMPARE(nameOf(index, "/opt/late/late"), QStringLiteral("Late"));
-        // Edited in place, as an editor or cp does.
+        // ...edited in place, as an editor or cp does: no file comes or goes.
         {
-            QFile file(home() + "/fresh.desktop");
+            QFile file(late);
             QVERIFY(file.open(QIODevice::ReadWrite));
-            const QByteArray text = file.readAll().replace("Name=Fresh", "Name=Fresher");
+            const QByteArray text = file.readAll().replace("Name=Late", "Name=Later");
             file.seek(0);
             file.write(text);
         }
-        QTRY_COMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("Fresher"));
-        QFile::remove(home() + "/fresh.desktop");
-        QTRY_COMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("(none)"));
+        QTRY_COMPARE(nameOf(index, "/opt/late/late"), QStringLiteral("Later"));
+        QFile::remove(late);
+        QTRY_COMPARE(nameOf(index, "/opt/late/late"), QStringLiteral("(none)"));
+        QCOMPARE(nameOf(index, "/opt/fresh/fresh"), QStringLiteral("Fresh"));
     }
 
-    void folderThatAppearsLater()
+    void noticesFoldersThatAppear()
     {
         const QString parent = m_root.path() + QStringLiteral("/later");
         QVERIFY(QDir().mkpath(parent));
-        DesktopEntryIndex index({parent + QStringLiteral("/applications")});
+        DesktopEntryIndex index({parent + QStringLiteral("/applications"),
+                                 parent + QStringLiteral("/more/share/applications")});
+        index.setSettleTime(50, 1000);
         QCOMPARE(index.entryCount(), 0);
-        // Other programs' files beside the folder change nothing.
-        write(parent + "/recently-used.xbel", "<xbel/>");
-        QTest::qWait(200);
-        QCOMPARE(index.entryCount(), 0);
-        QCOMPARE(index.buildCount(), 1);
 
+        // Other programs' files beside the folder change nothing. A watch of
+        // our own hears of the file in the same pass of the event loop as the index.
+        QFileSystemWatcher fence({parent});
+        QSignalSpy seen(&fence, &QFileSystemWatcher::directoryChanged);
+        write(parent + "/recently-used.xbel", "<xbel/>");
+        QVERIFY(seen.wait());
+        QCoreApplication::processEvents();
+        QVERIFY(!index.building());
+
+        // Not even its parent exists yet.
+        write(parent + "/more/share/applications/deep.desktop",
+              entry(QStringLiteral("Deep"), QStringLiteral("/opt/deep/deep")));
+        QTRY_COMPARE(nameOf(index, "/opt/deep/deep"), QStringLiteral("Deep"));
         write(parent + "/applications/new.desktop",
-              "[Desktop Entry]\nType=Application\nName=New\nExec=/opt/new/new\n");
+              entry(QStringLiteral("New"), QStringLiteral("/opt/new/new")));
         QTRY_COMPARE(nameOf(index, "/opt/new/new"), QStringLiteral("New"));
+    }
+
+    void destroyedWhileBuilding()
+    {
+        const QString dir = generated(QStringLiteral("destroyed"), 1000);
+        // At start-up...
+        auto index = std::make_unique<DesktopEntryIndex>(QStringList{dir});
+        QVERIFY(index->building());
+        index.reset();
+
+        // ...and after a change.
+        index = std::make_unique<DesktopEntryIndex>(QStringList{dir});
+        index->setSettleTime(0, 0);
+        QCOMPARE(index->entryCount(), 1000);
+        write(dir + "/more.desktop",
+              entry(QStringLiteral("More"), QStringLiteral("/opt/more/more")));
+        QVERIFY(stepUntil([&] { return index->buildCount() == 2; }));
+        QVERIFY(index->building());
+        index.reset();
+        // Nothing of the build may reach the index afterwards.
+        QCoreApplication::sendPostedEvents();
     }
 
     void fileVersionInfo()
@@ -236,6 +353,7 @@ private Q_SLOTS:
     void icons()
     {
         DesktopEntryIndex index({home(), system()});
+        index.setSettleTime(50, 1000);
         IconFetcher fetcher(&index, nullptr);
         QCOMPARE(fetcher.size(), QSize(32, 32));
 
