@@ -15,6 +15,7 @@
 #include "terminationwatcher.h"
 #include "varlolog.h"
 #include "windowmover.h"
+#include "workerthread.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -118,8 +119,10 @@ void Application::init()
 
     vDebug() << "Initializing google breakpad crash handler.";
     const QString dumps = crashDumpPath();
-    if (!dumps.isEmpty())
+    if (!dumps.isEmpty()) {
         d->crashHandler = std::make_unique<CrashHandler>(dumps);
+        WorkerThread::setPreparation(&CrashHandler::prepareThread);
+    }
     else
         vWarning() << "No private folder for crash reports; crashes will not be reported.";
 

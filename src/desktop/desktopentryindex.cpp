@@ -2,6 +2,7 @@
 
 #include "runtimeprogram.h"
 #include "varlolog.h"
+#include "workerthread.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -576,6 +577,7 @@ void DesktopEntryIndex::startBuild()
     build->folders = d->folders;
     d->build = build;
     d->worker.reset(QThread::create([this, build] {
+        WorkerThread::prepare();
         runBuild(*build);
         if (!build->cancel)
             QMetaObject::invokeMethod(
