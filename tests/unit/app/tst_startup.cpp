@@ -1,4 +1,5 @@
 #include "application.h"
+#include "crashenvironment.h"
 #include "crashhandler.h"
 #include "dpimetrics.h"
 #include "eventlog.h"
@@ -233,6 +234,7 @@ void TestStartup::crashLeavesAReportAndStartsTheReporter()
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("PATH", reporter ? bin.path() + ":" + env.value("PATH") : bin.path());
+    letTheCrashHandlerSeeFaults(env);
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), {"--crash-child", fault, dumps.path()});
     // A handler that hangs keeps the process (and its single-instance lock) alive.
@@ -288,6 +290,13 @@ __attribute__((noinline)) int recurseForever(int depth)
 }
 #pragma GCC diagnostic pop
 
+// The checks of a sanitizer build would stop it before it faults.
+__attribute__((no_sanitize("undefined"))) void writeToNull()
+{
+    volatile int *volatile nowhere = nullptr;
+    *nowhere = 1;
+}
+
 // Real faults, as the program could commit them; none returns.
 void commitFault(const QByteArray &fault)
 {
@@ -309,10 +318,7 @@ void commitFault(const QByteArray &fault)
     } else if (fault == "stack-overflow") {
         recurseForever(0);
     } else if (fault == "null-write-thread") {
-        std::thread([] {
-            volatile int *volatile nowhere = nullptr;
-            *nowhere = 1;
-        }).join();
+        std::thread(writeToNull).join();
     } else if (fault == "thread-stack-overflow") {
         std::thread([] {
             CrashHandler::prepareThread();

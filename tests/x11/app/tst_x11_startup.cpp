@@ -1,5 +1,7 @@
 // Varlo itself, started as a user would start it, on a real X server.
 
+#include "crashenvironment.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -293,6 +295,7 @@ void TestX11Startup::crashLeavesReportAndStartsReporter()
     // from a thread of its own.
     env.insert("LD_PRELOAD", VARLO_FAULT_TRIGGER);
     env.insert("VARLO_FAULT_DIR", trigger.path());
+    letTheCrashHandlerSeeFaults(env);
     auto varlo = s.start({}, env);
     QVERIFY(s.waitForLog(kReady));
     QVERIFY(s.log().contains("| Initializing google breakpad crash handler."));
