@@ -53,6 +53,7 @@ struct Options
     bool screenRectGiven = false;
     int minWidth = 0;
     int minHeight = 0;
+    int border = 0;
     std::string type = "normal";
     bool maximized = false;
     bool reportEvents = false;
@@ -64,7 +65,7 @@ struct Options
                  "varlo-testclient: %s\n"
                  "usage: varlo-testclient [--title T] [--geometry WxH+X+Y] [--class NAME]\n"
                  "       [--pid|--no-pid] [--csd L,R,T,B] [--dock top|bottom|left|right]\n"
-                 "       [--thickness N] [--screen-rect WxH+X+Y] [--min-size WxH]\n"
+                 "       [--thickness N] [--screen-rect WxH+X+Y] [--min-size WxH] [--border N]\n"
                  "       [--type desktop|utility|toolbar|splash|normal] [--maximized]\n"
                  "       [--events]\n",
                  message);
@@ -187,6 +188,10 @@ Options parseOptions(int argc, char **argv)
         } else if (arg == "--min-size") {
             if (!parseSize(value(), o.minWidth, o.minHeight))
                 usage("bad --min-size");
+        } else if (arg == "--border") {
+            const char *p = value();
+            if (!parseInt(p, o.border) || *p != '\0' || o.border < 0 || o.border > 100)
+                usage("bad --border");
         } else if (arg == "--type") {
             o.type = value();
             if (o.type != "desktop" && o.type != "utility" && o.type != "toolbar" &&
@@ -303,7 +308,8 @@ int main(int argc, char **argv)
             XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_FOCUS_CHANGE;
     const uint32_t values[] = {screen->white_pixel, eventMask};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, int16_t(g.x), int16_t(g.y),
-                      uint16_t(g.width), uint16_t(g.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      uint16_t(g.width), uint16_t(g.height), uint16_t(o.border),
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
 
     xcb_icccm_set_wm_name(c, w, XCB_ATOM_STRING, 8, uint32_t(o.title.size()), o.title.data());
