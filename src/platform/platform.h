@@ -145,6 +145,32 @@ public:
     virtual void raiseWindow(WId window) = 0;
     /** Asks the window manager to maximise (both directions) or restore the window. */
     virtual void setWindowMaximized(WId window, bool maximized) = 0;
+    /**
+     * Waits until the window manager has carried out the requests sent so far
+     * for window (a restore is asynchronous, and its frame changes with it),
+     * at most timeoutMs. False when it could not be told (the window is gone,
+     * the manager never answered).
+     */
+    virtual bool waitForWindowManager(WId window, int timeoutMs)
+    {
+        Q_UNUSED(window)
+        Q_UNUSED(timeoutMs)
+        return true;
+    }
+
+    // --- Changes -----------------------------------------------------------
+
+    /**
+     * Called when the window manager names another active window. It is called
+     * from the backend's event handling: defer any work that may take long.
+     */
+    virtual void setActiveWindowHandler(const std::function<void()> &handler) { Q_UNUSED(handler) }
+    /**
+     * Forgets what the backend keeps between the server's notices (the active
+     * window, other programs' window facts), so that the next answers are read
+     * afresh: for a moment that must not act on a notice still under way.
+     */
+    virtual void refresh() {}
 
     // --- Compositor -----------------------------------------------------
 
@@ -220,6 +246,13 @@ public:
     virtual void setHotKeyHandler(const HotKeyHandler &handler) { Q_UNUSED(handler) }
 
     // --- Our own windows -------------------------------------------------
+
+    /**
+     * Keeps one of our windows out of taskbars and pagers. Call it whenever
+     * the window is about to be shown: a window manager drops the request
+     * when the window is hidden.
+     */
+    virtual void setSkipTaskbar(WId ownWindow) { Q_UNUSED(ownWindow) }
 
     /**
      * Puts one of our windows directly below another of ours in the stacking

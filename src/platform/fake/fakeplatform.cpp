@@ -18,6 +18,9 @@ struct FakePlatform::Private
     bool watchingKeys = false;
     KeyWatcher keyWatcher;
     bool modifiers[4] = {};
+    bool windowManagerLags = false;
+    QList<QPair<WId, bool>> pendingStates;
+    std::function<void()> activeWindowHandler;
     QList<QPair<quint32, quint32>> grabbedHotKeys;
     QList<QPair<quint32, quint32>> hotKeysHeldElsewhere;
     HotKeyHandler hotKeyHandler;
@@ -87,7 +90,8 @@ WindowGeometry FakePlatform::windowGeometry(WId id)
     }
     geometry.valid = true;
     geometry.client = it->client;
-    geometry.frameExtents = it->frameExtents;
+    geometry.frameExtents =
+        it->maximized && it->maximizedFrameExtents ? it->maximizedFrameExtents : it->frameExtents;
     geometry.clientSideExtents = it->clientSideExtents;
     geometry.maximized = it->maximized;
     return geometry;
@@ -169,8 +173,36 @@ void FakePlatform::raiseWindow(WId id)
 void FakePlatform::setWindowMaximized(WId id, bool maximized)
 {
     d->requests.append(maximized ? QStringLiteral("maximize") : QStringLiteral("restore"));
-    if (Window *w = window(id))
+    if (d->windowManagerLags)
+        d->pendingStates.append({id, maximized});
+    else if (Window *w = window(id))
         w->maximized = maximized;
+}
+
+bool FakePlatform::waitForWindowManager(WId, int)
+{
+    d->requests.append(QStringLiteral("sync"));
+    for (const auto &[id, maximized] : std::as_const(d->pendingStates)) {
+        if (Window *w = window(id))
+            w->maximized = maximized;
+    }
+    d->pendingStates.clear();
+    return true;
+}
+
+void FakePlatform::setWindowManagerLags(bool lags)
+{
+    d->windowManagerLags = lags;
+}
+
+void FakePlatform::setActiveWindowHandler(const std::function<void()> &handler)
+{
+    d->activeWindowHandler = handler;
+}
+
+void FakePlatform::setSkipTaskbar(WId)
+{
+    d->requests.append(QStringLiteral("skipTaskbar"));
 }
 
 bool FakePlatform::setBlurBehind(WId, bool enable, const QRect &region)
@@ -228,6 +260,8 @@ bool FakePlatform::compositingActive()
 void FakePlatform::setActiveWindow(WId window)
 {
     d->active = window;
+    if (const std::function<void()> handler = d->activeWindowHandler)
+        handler();
 }
 
 void FakePlatform::addProcess(const Process &process)

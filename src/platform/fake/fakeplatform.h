@@ -22,6 +22,8 @@ public:
         std::optional<QMargins> frameExtents;
         std::optional<QMargins> clientSideExtents;
         bool maximized = false;
+        /** The frame while maximised, when the manager draws another then. */
+        std::optional<QMargins> maximizedFrameExtents;
     };
 
     struct Process
@@ -58,6 +60,11 @@ public:
                           std::optional<QSize> clientSize) override;
     void raiseWindow(WId window) override;
     void setWindowMaximized(WId window, bool maximized) override;
+    /** Carries out state changes held back by setWindowManagerLags(); requests "sync". */
+    bool waitForWindowManager(WId window, int timeoutMs) override;
+    void setActiveWindowHandler(const std::function<void()> &handler) override;
+    /** Requests "skipTaskbar". */
+    void setSkipTaskbar(WId ownWindow) override;
 
     bool compositorAvailable() override;
     bool compositingActive() override;
@@ -82,7 +89,10 @@ public:
     void removeWindow(WId window);
     /** The scripted window, nullptr when there is none. */
     Window *window(WId id);
+    /** Makes window the active one and tells the handler, as a window manager does. */
     void setActiveWindow(WId window);
+    /** True: maximise and restore happen only once waited for, as with a real manager. */
+    void setWindowManagerLags(bool lags);
     void addProcess(const Process &process);
     void setCurrentProcessId(qint64 pid);
     void setCompositorAvailable(bool available);
@@ -107,7 +117,7 @@ public:
     /**
      * The requests so far, one word each, separated by spaces:
      * "move(X,Y)", "size(WxH)", "moveSize(X,Y WxH)", "raise", "maximize", "restore",
-     * "blur(on X,Y WxH)" / "blur(off)", "stackBelow".
+     * "blur(on X,Y WxH)" / "blur(off)", "stackBelow", "sync", "skipTaskbar".
      */
     QString requests() const;
     void clearRequests();

@@ -15,6 +15,7 @@
 #include <xcb/xcb_icccm.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <unistd.h>
 
@@ -80,6 +81,10 @@ struct X11Platform::Private
     bool cachingFacts = false;
     std::optional<xcb_window_t> activeCache;
     QHash<xcb_window_t, WindowFacts> factsCache;
+    std::function<void()> activeWindowHandler;
+    // An unmapped window of ours that the window manager estimates frames
+    // for: its answer tells that every request sent before has been handled.
+    xcb_window_t syncWindow = XCB_WINDOW_NONE;
 
     // Every X event the backend cares about passes through this one filter,
     // which hands it to the part that needs it. Nothing here consumes an event.
@@ -110,8 +115,12 @@ struct X11Platform::Private
         case XCB_PROPERTY_NOTIFY: {
             const auto *e = reinterpret_cast<const xcb_property_notify_event_t *>(event);
             if (e->window == root) {
-                if (e->atom == ewmh._NET_ACTIVE_WINDOW)
+                if (e->atom == ewmh._NET_ACTIVE_WINDOW) {
                     activeCache.reset();
+                    // Copied first: the receiver may replace the handler.
+                    if (const std::function<void()> handler = activeWindowHandler)
+                        handler();
+                }
             } else {
                 factsCache.remove(e->window);
             }
@@ -248,6 +257,9 @@ X11Platform::~X11Platform()
 {
     if (d->filter && qApp)
         qApp->removeNativeEventFilter(d->filter.get());
+    // Qt's connection is gone once the application object is.
+    if (d->syncWindow != XCB_WINDOW_NONE && qApp)
+        xcb_destroy_window(d->connection, d->syncWindow);
     if (d->ewmhReady)
         xcb_ewmh_connection_wipe(&d->ewmh);
 }
@@ -329,15 +341,27 @@ QList<WId> X11Platform::windowsTopFirst()
         return result;
     xcb_ewmh_get_windows_reply_t windows;
     xcb_generic_error_t *error = nullptr;
-    if (xcb_ewmh_get_client_list_stacking_reply(
-            &d->ewmh, xcb_ewmh_get_client_list_stacking(&d->ewmh, d->screen), &windows, &error)) {
-        // The property lists bottom to top.
+    const xcb_get_property_cookie_t stacking = xcb_ewmh_get_client_list_stacking(&d->ewmh, d->screen);
+    const xcb_get_property_cookie_t mapping = xcb_ewmh_get_client_list(&d->ewmh, d->screen);
+    bool found = xcb_ewmh_get_client_list_stacking_reply(&d->ewmh, stacking, &windows, &error);
+    d->noteError(error);
+    if (found) {
+        xcb_discard_reply(d->connection, mapping.sequence);
+    } else {
+        // Some managers (Xfwm4 with nothing but an unfocusable window left)
+        // have not set the stacking list yet; the plain list is in the order
+        // the windows were mapped, which is the best guess at the stacking.
+        error = nullptr;
+        found = xcb_ewmh_get_client_list_reply(&d->ewmh, mapping, &windows, &error);
+        d->noteError(error);
+    }
+    if (found) {
+        // Both lists run bottom (or oldest) to top.
         result.reserve(int(windows.windows_len));
         for (uint32_t i = windows.windows_len; i-- > 0;)
             result.append(windows.windows[i]);
         xcb_ewmh_get_windows_reply_wipe(&windows);
     }
-    d->noteError(error);
     return result;
 }
 
@@ -753,6 +777,85 @@ void X11Platform::stopWatchingKeys()
 {
     if (d->keys)
         d->keys->stop();
+}
+
+bool X11Platform::waitForWindowManager(WId window, int timeoutMs)
+{
+    if (!d->connection || !d->ewmhReady || !window)
+        return false;
+    if (!d->wmSupports(d->ewmh._NET_REQUEST_FRAME_EXTENTS)) {
+        // Nothing to ask: at least every request of ours has reached the server.
+        Reply<xcb_get_input_focus_reply_t> roundTrip(
+            xcb_get_input_focus_reply(d->connection, xcb_get_input_focus(d->connection), nullptr));
+        return false;
+    }
+    if (d->syncWindow == XCB_WINDOW_NONE) {
+        d->syncWindow = xcb_generate_id(d->connection);
+        xcb_create_window(d->connection, XCB_COPY_FROM_PARENT, d->syncWindow, d->root, -1, -1, 1, 1,
+                          0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    }
+    // The manager handles client messages in order: once it has answered
+    // this one, it has handled those sent for window before.
+    xcb_delete_property(d->connection, d->syncWindow, d->ewmh._NET_FRAME_EXTENTS);
+    xcb_ewmh_request_frame_extents(&d->ewmh, d->screen, d->syncWindow);
+    xcb_flush(d->connection);
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        Reply<xcb_get_property_reply_t> extents(xcb_get_property_reply(
+            d->connection,
+            xcb_get_property(d->connection, 0, d->syncWindow, d->ewmh._NET_FRAME_EXTENTS,
+                             XCB_ATOM_CARDINAL, 0, 4),
+            nullptr));
+        if (extents && extents->type != XCB_ATOM_NONE)
+            return true;
+        if (clock.elapsed() >= timeoutMs) {
+            d->lastError = QStringLiteral("the window manager did not answer within %1 ms").arg(timeoutMs);
+            return false;
+        }
+        ::usleep(2000);
+    }
+}
+
+void X11Platform::setActiveWindowHandler(const std::function<void()> &handler)
+{
+    d->activeWindowHandler = handler;
+}
+
+void X11Platform::refresh()
+{
+    d->activeCache.reset();
+    d->factsCache.clear();
+}
+
+void X11Platform::setSkipTaskbar(WId ownWindow)
+{
+    if (!d->connection || !d->ewmhReady || !ownWindow)
+        return;
+    const xcb_window_t w = xcb_window_t(ownWindow);
+    Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+        d->connection, xcb_get_window_attributes(d->connection, w), nullptr));
+    if (!attributes)
+        return;
+    const xcb_atom_t wanted[] = {d->ewmh._NET_WM_STATE_SKIP_TASKBAR, d->ewmh._NET_WM_STATE_SKIP_PAGER};
+    if (attributes->map_state == XCB_MAP_STATE_UNMAPPED) {
+        // Before the map the client sets the state itself (Qt adds its own to it).
+        xcb_ewmh_get_atoms_reply_t current;
+        QList<xcb_atom_t> atoms;
+        if (xcb_ewmh_get_wm_state_reply(&d->ewmh, xcb_ewmh_get_wm_state(&d->ewmh, w), &current,
+                                        nullptr)) {
+            atoms = QList<xcb_atom_t>(current.atoms, current.atoms + current.atoms_len);
+            xcb_ewmh_get_atoms_reply_wipe(&current);
+        }
+        for (xcb_atom_t a : wanted)
+            if (!atoms.contains(a))
+                atoms.append(a);
+        xcb_ewmh_set_wm_state(&d->ewmh, w, uint32_t(atoms.size()), atoms.data());
+    } else {
+        xcb_ewmh_request_change_wm_state(&d->ewmh, d->screen, w, XCB_EWMH_WM_STATE_ADD, wanted[0],
+                                         wanted[1], XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL);
+    }
+    xcb_flush(d->connection);
 }
 
 void X11Platform::stackBelow(WId window, WId sibling)

@@ -54,6 +54,11 @@ public:
     bool watchKeys(const KeyWatcher &watcher) override;
     void stopWatchingKeys() override;
 
+    bool waitForWindowManager(WId window, int timeoutMs) override;
+    void setActiveWindowHandler(const std::function<void()> &handler) override;
+    void refresh() override;
+    void setSkipTaskbar(WId ownWindow) override;
+
     void stackBelow(WId window, WId sibling) override;
 
 private:

@@ -336,6 +336,19 @@ signal.pause()
         QTRY_VERIFY(!Platform::instance()->windowGeometry(term.window).maximized);
     }
 
+    // Some managers set no stacking list until a window takes the focus; the
+    // plain client list still tells which windows there are.
+    void clientListWithoutStackingList()
+    {
+        NEED_WM();
+        const StartedWindow client = XTestUtil::startTestClient({QStringLiteral("--title"), QStringLiteral("listed")});
+        QVERIFY2(client, qPrintable(XTestUtil::lastError()));
+        QVERIFY(XTestUtil::run(QStringLiteral("xprop"), {"-root", "-remove", "_NET_CLIENT_LIST_STACKING"}).ok());
+        QVERIFY(XTestUtil::run(QStringLiteral("xprop"), {"-root", "_NET_CLIENT_LIST_STACKING"})
+                    .standardOutput.contains("not found"));
+        QVERIFY(Platform::instance()->windowsTopFirst().contains(WId(client.window)));
+    }
+
     void vanishedWindowIsLeftAlone()
     {
         const StartedWindow term = XTestUtil::startXterm(QStringLiteral("varlo-term-f"));
