@@ -5,7 +5,11 @@
 #include "varlolog.h"
 #include "windowinfo.h"
 
+#include <QElapsedTimer>
+#include <QThread>
 #include <QWidget>
+
+#include <algorithm>
 
 #include <cmath>
 
@@ -44,11 +48,21 @@ QRect visibleFrame(const WindowGeometry &geometry)
     return measure(geometry).visible;
 }
 
-QRect adjustForChrome(const QRect &rect, const QRect &outer, const QRect &visible, float scale)
+QRect adjustForChrome(const QRect &rect, const QRect &outer, const QRect &visible, float scale,
+                      bool statedByClient)
 {
     const double dx = outer.width() - visible.width() * double(scale);
     const double dy = outer.height() - visible.height() * double(scale);
-    if (dx < 0 || dx > kMaxChromeAdjustment) {
+    // A client's statement of its own shadow (GTK's default theme: 26, 26,
+    // 23, 29) is trusted side by side up to a sane size; a measured border
+    // keeps the narrow bound.
+    const int sides[] = {visible.left() - outer.left(), visible.top() - outer.top(),
+                         outer.right() - visible.right(), outer.bottom() - visible.bottom()};
+    const bool plausibleStatement =
+        statedByClient && std::all_of(std::begin(sides), std::end(sides), [](int side) {
+            return side >= 0 && side <= kMaxStatedExtent;
+        });
+    if (!plausibleStatement && (dx < 0 || dx > kMaxChromeAdjustment)) {
         vDebug() << "Ignoring unusual chrome adjustment:" << dx;
         return rect;
     }
@@ -143,8 +157,16 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
         return;
     }
 
-    if (before.maximized)
+    if (before.maximized) {
         platform->setWindowMaximized(window, false);
+        // The manager restores later, and the frame changes with it: what is
+        // measured before then is the maximised frame.
+        QElapsedTimer clock;
+        clock.start();
+        platform->waitForWindowManager(window, WindowChrome::kWindowManagerTimeoutMs);
+        while (platform->windowGeometry(window).maximized && clock.elapsed() < WindowChrome::kWindowManagerTimeoutMs)
+            QThread::msleep(5);
+    }
     if (severalScreens) {
         // Reach the target screen first, so that a size limited by the screen
         // is limited by the right one.
@@ -152,21 +174,15 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
         platform->raiseWindow(window);
     }
 
-    if (adjustChrome && loadDwm()) {
-        // Measured again: restoring may have changed the frame.
-        const WindowGeometry now = platform->windowGeometry(window);
-        const WindowChrome::Frames f = WindowChrome::measure(now.valid ? now : before);
-        if (now.valid)
-            rect = WindowChrome::adjustForChrome(rect, f.outer, f.visible, scale);
-        platform->moveResizeWindow(window, std::nullopt, WindowChrome::clientSize(rect, f.frame));
-        platform->raiseWindow(window);
-        platform->moveResizeWindow(window, rect.topLeft(), std::nullopt);
-        platform->raiseWindow(window);
-    } else {
-        const QMargins frame = WindowChrome::frameExtents(before);
-        platform->moveResizeWindow(window, rect.topLeft(), WindowChrome::clientSize(rect, frame));
-        platform->raiseWindow(window);
-    }
+    const WindowGeometry now = platform->windowGeometry(window);
+    const WindowChrome::Frames f = WindowChrome::measure(now.valid ? now : before);
+    if (adjustChrome && loadDwm() && now.valid)
+        rect = WindowChrome::adjustForChrome(rect, f.outer, f.visible, scale,
+                                             now.clientSideExtents.has_value());
+    // Position and size in one request: some managers (Fluxbox) take a size
+    // sent on its own by another reference point than the one we mean.
+    platform->moveResizeWindow(window, rect.topLeft(), WindowChrome::clientSize(rect, f.frame));
+    platform->raiseWindow(window);
 }
 
 void setForegroundWidget(QWidget *widget)

@@ -37,6 +37,10 @@ namespace WindowChrome {
 constexpr int kMaxFrameExtent = 256;
 /** Horizontal chrome corrections outside 0..this are measurement errors. */
 constexpr double kMaxChromeAdjustment = 30.0;
+/** A shadow a client states for itself is believed up to this many pixels a side. */
+constexpr int kMaxStatedExtent = 128;
+/** How long a placement waits for the window manager to restore a maximised window. */
+constexpr int kWindowManagerTimeoutMs = 500;
 
 /** _NET_FRAME_EXTENTS when set and plausible, else none. */
 QMargins frameExtents(const WindowGeometry &geometry);
@@ -59,10 +63,13 @@ QRect outerFrame(const WindowGeometry &geometry);
 QRect visibleFrame(const WindowGeometry &geometry);
 /**
  * rect grown by the invisible border between outer and visible so that the
- * visible frame lands on rect; rect itself (and a log line) when the
- * horizontal difference is outside 0..30 pixels.
+ * visible frame lands on rect. A border the client states itself
+ * (_GTK_FRAME_EXTENTS) is taken up to kMaxStatedExtent a side; otherwise, and
+ * beyond that, rect itself (and a log line) when the horizontal difference is
+ * outside 0..30 pixels.
  */
-QRect adjustForChrome(const QRect &rect, const QRect &outer, const QRect &visible, float scale);
+QRect adjustForChrome(const QRect &rect, const QRect &outer, const QRect &visible, float scale,
+                      bool statedByClient = false);
 /** The client size that makes the outer frame rect's size. */
 QSize clientSize(const QRect &rect, const QMargins &frame);
 

@@ -69,8 +69,9 @@ private Q_SLOTS:
         // Target outer rectangle: 100,50 400x300. Openbox-like frame: 1 px sides, 20 px title.
         const std::optional<QMargins> ob = QMargins(1, 20, 1, 5);
         const std::optional<QMargins> none;
-        const QString chrome = QStringLiteral("size(398x275) raise move(100,50) raise");
+        // Position and size always go in one request.
         const QString plain = QStringLiteral("moveSize(100,50 398x275) raise");
+        const QString chrome = plain;
 
         if (!m_dual) {
             QTest::newRow("frame, no invisible border")
@@ -78,10 +79,13 @@ private Q_SLOTS:
             QTest::newRow("16 x 8 invisible border")
                 << std::optional<QMargins>() << std::optional<QMargins>(QMargins(8, 0, 8, 8))
                 << false << false << true << true << ""
-                << "size(416x308) raise move(92,50) raise";
-            QTest::newRow("31 pixels ignored")
-                << ob << std::optional<QMargins>(QMargins(15, 0, 16, 0)) << false << false << true
-                << true << "Ignoring unusual chrome adjustment: 31$" << chrome;
+                << "moveSize(92,50 416x308) raise";
+            QTest::newRow("a shadow the client states is trusted")
+                << ob << std::optional<QMargins>(QMargins(26, 23, 26, 29)) << false << false
+                << true << true << "" << "moveSize(74,27 450x327) raise";
+            QTest::newRow("a stated shadow over 128 px is not")
+                << ob << std::optional<QMargins>(QMargins(129, 0, 0, 0)) << false << false << true
+                << true << "Ignoring unusual chrome adjustment: 129$" << chrome;
             QTest::newRow("negative ignored")
                 << ob << std::optional<QMargins>(QMargins(-5, 0, -5, 0)) << false << false << true
                 << true << "Ignoring unusual chrome adjustment: -10$" << chrome;
@@ -96,7 +100,7 @@ private Q_SLOTS:
                 << false << "" << plain;
             QTest::newRow("maximised window restored first")
                 << ob << none << true << false << true << true << ""
-                << "restore " + chrome;
+                << "restore sync " + chrome;
             QTest::newRow("maximise on one screen: no move")
                 << ob << none << false << true << true << true << ""
                 << "raise maximize";
@@ -115,7 +119,7 @@ private Q_SLOTS:
                 << "move(100,50) raise maximize";
             QTest::newRow("two screens: restore, move, size")
                 << ob << none << true << false << true << true << ""
-                << "restore move(100,50) raise " + chrome;
+                << "restore sync move(100,50) raise " + chrome;
             QTest::newRow("two screens: maximised stays alone")
                 << ob << none << true << true << true << true << ""
                 << "";
@@ -139,6 +143,26 @@ private Q_SLOTS:
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
         applyWindowRect(QRect(100, 50, 400, 300), 1.0f, maximize, adjustChrome, 0x100);
         QCOMPARE(m_fake->requests(), requests);
+    }
+
+    // Restoring happens later, and a manager may frame a maximised window
+    // without borders: the frame must be measured once the restore is done.
+    void restoreIsWaitedForBeforeMeasuring()
+    {
+        FakePlatform::Window w;
+        w.id = 0x100;
+        w.title = QStringLiteral("notes.txt");
+        w.pid = 10;
+        w.client = QRect(0, 0, 1920, 1080);
+        w.frameExtents = QMargins(1, 20, 1, 5);
+        w.maximizedFrameExtents = QMargins();
+        w.maximized = true;
+        m_fake->addWindow(w);
+        m_fake->setWindowManagerLags(true);
+        applyWindowRect(QRect(100, 50, 400, 300), 1.0f, false, true, 0x100);
+        QVERIFY(m_fake->requests().startsWith(QStringLiteral("restore sync ")));
+        QVERIFY2(m_fake->requests().endsWith(QStringLiteral("moveSize(100,50 398x275) raise")),
+                 qPrintable(m_fake->requests()));
     }
 
     void visibleFrameLandsOnTarget()
