@@ -245,6 +245,7 @@ void Application::initializeGrids()
 
     for (int i = 0; i < d->desktopAreaCache->screenCount(); ++i) {
         auto *grid = new GridWindow(d->commonBehavior.get());
+        grid->setScreen(i);
         d->grids.append(grid);
         grid->move(d->desktopAreaCache->availableGeometry(i).topLeft());
         grid->center();
@@ -260,6 +261,10 @@ void Application::initializeGrids()
 void Application::showGrids()
 {
     vDebug() << "Showing the panels.";
+    // The window the user chose a moment ago, read now: the notice of the
+    // change may still be on its way, and our panel is about to take the focus.
+    Platform::instance()->refresh();
+    d->commonBehavior->setForegroundWindowData();
     hideSettings();
     if (SettingsStore::readBool(*d->settings, QStringLiteral("grid/reset")))
         d->settings->setValue(QStringLiteral("grid/size"), d->settings->value(QStringLiteral("grid/reset_size")));

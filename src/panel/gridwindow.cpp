@@ -9,6 +9,7 @@
 #include "keyboardhook.h"
 #include "marginmetrics.h"
 #include "panelhost.h"
+#include "platform.h"
 #include "settingsstore.h"
 #include "varlolog.h"
 
@@ -58,6 +59,7 @@ struct GridWindow::Private
     DesktopAreaCache *desktopAreaCache = nullptr;
     CommonBehavior *controller = nullptr;
     QSettings settings;
+    int screen = -1;
 };
 
 GridWindow::GridWindow(CommonBehavior *controller)
@@ -138,8 +140,16 @@ DragFrame *GridWindow::dragFrame() const
     return ui->dragFrame;
 }
 
+void GridWindow::setScreen(int screen)
+{
+    d->screen = screen;
+}
+
 int GridWindow::desktop() const
 {
+    // Qt may still place a frameless window at 0,0 after it was moved.
+    if (d->screen >= 0)
+        return d->screen;
     return d->desktopAreaCache->screenNumber(const_cast<GridWindow *>(this));
 }
 
@@ -175,7 +185,8 @@ void GridWindow::syncSize(QSize size)
 
 void GridWindow::center()
 {
-    const QRect area = d->desktopAreaCache->availableGeometry(this);
+    const QRect area = d->screen >= 0 ? d->desktopAreaCache->availableGeometry(d->screen)
+                                      : d->desktopAreaCache->availableGeometry(this);
     if (area.isEmpty())
         return;
     QRect frame = geometry();
@@ -192,6 +203,14 @@ void GridWindow::resetGrid()
 void GridWindow::loseFocus()
 {
     animateOpacity(dimmedOpacity);
+}
+
+void GridWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The panel is no window to switch to. Asked at every showing: a window
+    // manager forgets it while the panel is hidden.
+    Platform::instance()->setSkipTaskbar(winId());
 }
 
 void GridWindow::enterEvent(QEnterEvent *event)

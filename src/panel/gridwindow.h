@@ -32,6 +32,15 @@ public:
     bool dragging() const;
     DragFrame *dragFrame() const;
 
+    /**
+     * The screen the panel was built for: its placements and its centre go
+     * there, whatever Qt believes about where the window is. -1 (the default)
+     * takes the screen under the panel's middle.
+     */
+    void setScreen(int screen);
+    /** The screen the panel acts for. */
+    int desktop() const;
+
     /** Opacity while another panel has the mouse. */
     static constexpr double dimmedOpacity = 0.7;
     /** The largest number of rows or columns the row/column keys reach. */
@@ -56,6 +65,7 @@ public Q_SLOTS:
 
 protected:
     void enterEvent(QEnterEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private Q_SLOTS:
     void addRowShortcut();
@@ -79,7 +89,6 @@ private:
     void adaptToDpi();
     void animateOpacity(double target);
     void hidePanels();
-    int desktop() const;
 
     std::unique_ptr<Ui::GridWindow> ui;
     struct Private;

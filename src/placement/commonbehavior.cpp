@@ -73,12 +73,17 @@ CommonBehavior::CommonBehavior(PanelHost *host)
     d->foregroundTimer->setInterval(500);
     connect(d->foregroundTimer, &QTimer::timeout, this, &CommonBehavior::setForegroundWindowData);
     d->foregroundTimer->start();
+    // The window the user switches to is remembered at once, not at the next tick.
+    Platform::instance()->setActiveWindowHandler([this] {
+        QMetaObject::invokeMethod(this, &CommonBehavior::setForegroundWindowData, Qt::QueuedConnection);
+    });
 
     g_instance = this;
 }
 
 CommonBehavior::~CommonBehavior()
 {
+    Platform::instance()->setActiveWindowHandler(nullptr);
     delete d->preview;
     if (g_instance == this)
         g_instance = nullptr;
@@ -170,9 +175,14 @@ void CommonBehavior::moveWindow(int screen, QSize dim, QRect selection)
         else
             vDebug() << "Couldn't get scale from grid window:" << screen;
     }
+    const WId window = foregroundWindow();
+    if (!window) {
+        vDebug() << "Nothing placed on screen" << screen << ": no window of another program to place.";
+        return;
+    }
     vDebug() << "Placing on screen" << screen << ":" << dim << selection << "->" << decision.rect
              << (decision.maximize ? "maximised" : "");
-    applyWindowRect(decision.rect, scale, decision.maximize, decision.adjustChrome, kForegroundWindow);
+    applyWindowRect(decision.rect, scale, decision.maximize, decision.adjustChrome, window);
 }
 
 void CommonBehavior::setForegroundWindowData()

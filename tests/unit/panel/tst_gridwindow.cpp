@@ -227,6 +227,25 @@ private Q_SLOTS:
         QCOMPARE(move.at(0).at(2).toRect(), QRect(0, 0, 3, 2));
     }
 
+    // Qt may believe a frameless window is still where it was created: the
+    // panel places for the screen it was built for all the same.
+    void panelActsForTheScreenItWasBuiltFor()
+    {
+        QSettings().setValue("grid/size", QSize(3, 2));
+        m_panel->setScreen(1);
+        m_panel->center();
+        QCOMPARE(m_panel->geometry().center(), DesktopAreaCache::instance()->availableGeometry(1).center());
+        m_panel->move(0, 0);
+        m_panel->activate();
+        QVERIFY(QTest::qWaitForWindowExposed(m_panel.get()));
+        DragFrame *frame = m_panel->dragFrame();
+        QSignalSpy move(m_panel.get(), &GridWindow::requestWindowMove);
+        QTest::mousePress(frame, Qt::LeftButton, {}, cellCenter(frame, 0, 0));
+        QTest::mouseRelease(frame, Qt::LeftButton, {}, cellCenter(frame, 0, 0));
+        QCOMPARE(move.size(), 1);
+        QCOMPARE(move.at(0).at(0).toInt(), 1);
+    }
+
     void resetGridEndsADrag()
     {
         QSettings().setValue("grid/size", QSize(3, 2));

@@ -132,6 +132,15 @@ private:
         return 0;
     }
 
+    // A panel is no window to switch to: taskbars and pagers leave it out.
+    static bool skipsTaskbar(quint32 panel)
+    {
+        return XTestUtil::waitFor([panel] {
+            const QList<QByteArray> state = XTestUtil::atomProperty(panel, "_NET_WM_STATE");
+            return state.contains("_NET_WM_STATE_SKIP_TASKBAR") && state.contains("_NET_WM_STATE_SKIP_PAGER");
+        });
+    }
+
     QRect secondScreenArea() const
     {
         for (QScreen *s : QGuiApplication::screens()) {
@@ -234,6 +243,7 @@ private Q_SLOTS:
             const QRect area = s->availableGeometry();
             const quint32 panel = panelOn(area);
             QVERIFY(panel);
+            QVERIFY(skipsTaskbar(panel));
             const QPoint c = XTestUtil::clientGeometry(panel).center();
             QVERIFY2(qAbs(c.x() - area.center().x()) <= 2 && qAbs(c.y() - area.center().y()) <= 2,
                      qPrintable(QString("panel at %1,%2 on %3").arg(c.x()).arg(c.y()).arg(s->name())));
@@ -411,6 +421,31 @@ private Q_SLOTS:
         QVERIFY(XTestUtil::setOutputOn("DUMMY1", QRect(1920, 0, 1280, 1024)));
         QVERIFY(wakeVarlo());
         QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }));
+    }
+
+    // The user switches to another window and calls the panels at once: the
+    // window switched to is placed, not the one before it.
+    void theWindowJustChosenIsPlaced()
+    {
+        if (!visiblePanels().isEmpty()) {
+            QVERIFY(XTestUtil::key("Escape"));
+            QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
+        }
+        const StartedWindow chosen = XTestUtil::startXterm("chosen");
+        QVERIFY2(chosen, qPrintable(XTestUtil::lastError()));
+        QVERIFY(XTestUtil::activate(m_xterm.window));
+        QVERIFY(XTestUtil::activate(chosen.window));
+        const QRect before = XTestUtil::outerFrame(m_xterm.window);
+        QVERIFY(showPanels());
+        const QRect first = QGuiApplication::primaryScreen()->availableGeometry();
+        const quint32 panel = panelOn(first);
+        QVERIFY(panel);
+        QVERIFY(skipsTaskbar(panel)); // again at this showing
+        QVERIFY(drag(cellCentre(panel, 0, 3), cellCentre(panel, 1, 5)));
+        const QRect expected = placementRect(first, Util::MarginMetrics_t(), QSize(6, 6), QRect(0, 3, 2, 3)).toRect();
+        QVERIFY2(XTestUtil::waitFor([&] { return landedOn(chosen.window, expected); }),
+                 qPrintable(readLog() + describe(XTestUtil::outerFrame(chosen.window))));
+        QCOMPARE(XTestUtil::outerFrame(m_xterm.window), before);
     }
 };
 
