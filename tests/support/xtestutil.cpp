@@ -190,17 +190,23 @@ bool sendRootMessage(quint32 window, const QByteArray &type, std::initializer_li
     return xcb_flush(conn->c) > 0;
 }
 
-// Whether the client asked for no decorations (_MOTIF_WM_HINTS), as
-// client-side decorated windows do.
+// Whether the window manager leaves the window without a frame: it asked for
+// no decorations (_MOTIF_WM_HINTS, as client-side decorated windows do), or
+// it is a dock or the desktop.
 bool undecorated(quint32 window)
 {
     const QList<quint32> hints = property32(window, "_MOTIF_WM_HINTS");
     const quint32 kDecorationsFlag = 2;
-    return hints.size() >= 3 && (hints[0] & kDecorationsFlag) && hints[2] == 0;
+    if (hints.size() >= 3 && (hints[0] & kDecorationsFlag) && hints[2] == 0)
+        return true;
+    const QList<QByteArray> types = XTestUtil::atomProperty(window, "_NET_WM_WINDOW_TYPE");
+    return types.contains("_NET_WM_WINDOW_TYPE_DOCK") ||
+           types.contains("_NET_WM_WINDOW_TYPE_DESKTOP");
 }
 
 // Managed: the window manager has set _NET_FRAME_EXTENTS; some (Metacity)
-// set none on an undecorated window, which is managed once it is viewable.
+// set none on a window without a frame, which is managed once it is
+// viewable (a client's map request waits for the window manager).
 bool waitUntilManaged(quint32 window, int timeoutMs)
 {
     if (XTestUtil::waitFor(
@@ -790,9 +796,11 @@ QList<QRect> XTestUtil::edgeBars(const QRect &screen)
         if (outer.isEmpty() || !screen.contains(outer))
             continue;
         // Spanning a whole edge, and thin: a maximised window is not a bar.
-        const bool horizontal = outer.width() == screen.width() && outer.height() < screen.height() / 4 &&
+        const bool horizontal = outer.width() == screen.width() &&
+                                outer.height() < screen.height() / 4 &&
                                 (outer.top() == screen.top() || outer.bottom() == screen.bottom());
-        const bool vertical = outer.height() == screen.height() && outer.width() < screen.width() / 4 &&
+        const bool vertical = outer.height() == screen.height() &&
+                              outer.width() < screen.width() / 4 &&
                               (outer.left() == screen.left() || outer.right() == screen.right());
         if (horizontal || vertical)
             bars.append(outer);
@@ -807,7 +815,8 @@ QString XTestUtil::windowManagerName()
         return {};
     const QList<quint32> check = property32(conn->root, "_NET_SUPPORTING_WM_CHECK");
     // The check window names itself too; a leftover of an ended window manager does not.
-    if (check.isEmpty() || property32(check.first(), "_NET_SUPPORTING_WM_CHECK").value(0) != check.first())
+    if (check.isEmpty() ||
+        property32(check.first(), "_NET_SUPPORTING_WM_CHECK").value(0) != check.first())
         return {};
     return QString::fromUtf8(property8(check.first(), "_NET_WM_NAME"));
 }
@@ -1207,13 +1216,18 @@ bool XTestUtil::syncWindowManager(int timeoutMs)
         std::free(xcb_get_input_focus_reply(conn->c, xcb_get_input_focus(conn->c), nullptr));
         return true;
     }
-    // The window manager handles requests in order: once it has answered
-    // this one, it has handled every request that came before.
+    // The window manager handles requests in order: once it has carried out
+    // this one, it has handled every request that came before. A configure
+    // request of an unmanaged window is one every window manager must carry
+    // out (Fluxbox answers no frame-extents request for a window it does not
+    // manage).
     const xcb_window_t probe = xcb_generate_id(conn->c);
-    xcb_create_window(conn->c, XCB_COPY_FROM_PARENT, probe, conn->root, 0, 0, 1, 1, 0,
+    xcb_create_window(conn->c, XCB_COPY_FROM_PARENT, probe, conn->root, -10, -10, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    sendRootMessage(probe, "_NET_REQUEST_FRAME_EXTENTS", {});
-    const bool answered = waitFor([&] { return frameExtents(probe).has_value(); }, timeoutMs);
+    const uint32_t size[] = {2, 2};
+    xcb_configure_window(conn->c, probe, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    xcb_flush(conn->c);
+    const bool answered = waitFor([&] { return clientGeometry(probe).width() == 2; }, timeoutMs);
     xcb_destroy_window(conn->c, probe);
     xcb_flush(conn->c);
     if (answered)

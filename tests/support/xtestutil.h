@@ -64,7 +64,7 @@ public:
     static int xrunScreens();
     /** "xorg" or "xvfb" (VARLO_XRUN_SERVER), empty outside xrun. */
     static QString xrunServer();
-    /** The window manager xrun started (VARLO_XRUN_WM: "openbox", "none", ...), empty outside xrun. */
+    /** The window manager xrun started (VARLO_XRUN_WM: "openbox", "none", ...); empty outside. */
     static QString xrunWindowManager();
 
     /** Runs a program to its end; killed and reported unfinished after timeoutMs. */
@@ -164,7 +164,7 @@ public:
     static QList<QByteArray> atomProperty(quint32 window, const QByteArray &name);
     /** _NET_ACTIVE_WINDOW of the root, 0 when none. */
     static quint32 activeWindow();
-    /** The _NET_WM_NAME of the window manager's _NET_SUPPORTING_WM_CHECK window; empty without one. */
+    /** _NET_WM_NAME of the window manager's _NET_SUPPORTING_WM_CHECK window; empty without one. */
     static QString windowManagerName();
     /** Whether a selection ("_NET_WM_CM_S0": a compositing manager runs) has an owner. */
     static bool selectionOwned(const QByteArray &selection);
@@ -197,8 +197,8 @@ public:
     static bool syncQt(int timeoutMs = defaultTimeoutMs);
     /**
      * Waits until the window manager has handled every request sent before
-     * this call, Qt's included (it answers a frame-extents request of a
-     * window of ours); without one, a round trip to the server.
+     * this call, Qt's included (it carries out a configure request of an
+     * unmanaged window of ours); without one, a round trip to the server.
      */
     static bool syncWindowManager(int timeoutMs = defaultTimeoutMs);
     /**
