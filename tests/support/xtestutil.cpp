@@ -190,6 +190,37 @@ bool sendRootMessage(quint32 window, const QByteArray &type, std::initializer_li
     return xcb_flush(conn->c) > 0;
 }
 
+// Whether the window manager leaves the window without a frame: it asked for
+// no decorations (_MOTIF_WM_HINTS, as client-side decorated windows do), or
+// it is a dock or the desktop.
+bool undecorated(quint32 window)
+{
+    const QList<quint32> hints = property32(window, "_MOTIF_WM_HINTS");
+    const quint32 kDecorationsFlag = 2;
+    if (hints.size() >= 3 && (hints[0] & kDecorationsFlag) && hints[2] == 0)
+        return true;
+    const QList<QByteArray> types = XTestUtil::atomProperty(window, "_NET_WM_WINDOW_TYPE");
+    return types.contains("_NET_WM_WINDOW_TYPE_DOCK") ||
+           types.contains("_NET_WM_WINDOW_TYPE_DESKTOP");
+}
+
+// Managed: the window manager has set _NET_FRAME_EXTENTS; some (Metacity)
+// set none on a window without a frame, which is managed once it is
+// viewable (a client's map request waits for the window manager).
+bool waitUntilManaged(quint32 window, int timeoutMs)
+{
+    if (XTestUtil::waitFor(
+            [&] {
+                return XTestUtil::frameExtents(window).has_value() ||
+                       (undecorated(window) && isViewable(window));
+            },
+            timeoutMs))
+        return true;
+    return fail(QStringLiteral("window 0x%1 got no _NET_FRAME_EXTENTS within %2 ms")
+                    .arg(window, 0, 16)
+                    .arg(timeoutMs));
+}
+
 struct Started
 {
     std::unique_ptr<QProcess> process;
@@ -423,7 +454,7 @@ StartedWindow XTestUtil::startTestClient(const QStringList &arguments, int timeo
         // extents on this window show the window manager has taken it on.
         const int remaining = int(qMax<qint64>(deadline.remainingTime(), 1));
         if (!waitForClientListed(window, true, remaining) ||
-            !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1))))
+            !waitUntilManaged(window, int(qMax<qint64>(deadline.remainingTime(), 1))))
             return {};
     }
     return started;
@@ -476,7 +507,7 @@ StartedWindow XTestUtil::startProgram(const QString &program, const QStringList 
         return {};
     }
     if (!found ||
-        (managed && !waitForFrameExtents(window, int(qMax<qint64>(deadline.remainingTime(), 1))))) {
+        (managed && !waitUntilManaged(window, int(qMax<qint64>(deadline.remainingTime(), 1))))) {
         fail(
             QStringLiteral("%1 \"%2\" was not %3 within %4 ms")
                 .arg(program, title, managed ? QStringLiteral("managed") : QStringLiteral("mapped"))
@@ -667,6 +698,33 @@ QRect XTestUtil::outerFrame(quint32 window)
     return client.marginsAdded(frameExtents(window).value_or(QMargins()));
 }
 
+QRect XTestUtil::visibleFrame(quint32 window)
+{
+    const QRect outer = outerFrame(window);
+    if (outer.isNull())
+        return {};
+    return outer.marginsRemoved(gtkFrameExtents(window).value_or(QMargins()));
+}
+
+SizeHints XTestUtil::sizeHints(quint32 window)
+{
+    // WM_SIZE_HINTS: flags, 4 unused, min, max, increments, aspects, base, gravity.
+    const QList<quint32> v = property32(window, "WM_NORMAL_HINTS");
+    SizeHints hints;
+    if (v.size() < 15)
+        return hints;
+    const quint32 kMinSize = 16, kResizeInc = 64, kBaseSize = 256;
+    if (v[0] & kMinSize)
+        hints.minimum = QSize(int(v[5]), int(v[6]));
+    if ((v[0] & kResizeInc) && v[9] > 0 && v[10] > 0)
+        hints.increment = QSize(int(v[9]), int(v[10]));
+    if ((v[0] & kBaseSize) && v.size() >= 17)
+        hints.base = QSize(int(v[15]), int(v[16]));
+    else if (hints.minimum)
+        hints.base = *hints.minimum; // ICCCM: the minimum stands in for a missing base
+    return hints;
+}
+
 std::optional<QMargins> XTestUtil::waitForFrameExtents(quint32 window, int timeoutMs)
 {
     std::optional<QMargins> found;
@@ -718,6 +776,67 @@ quint32 XTestUtil::activeWindow()
     const QList<quint32> value =
         conn ? property32(conn->root, "_NET_ACTIVE_WINDOW") : QList<quint32>();
     return value.isEmpty() ? 0 : value.first();
+}
+
+quint32 XTestUtil::rootWindow()
+{
+    Connection *conn = connection();
+    return conn ? conn->root : 0;
+}
+
+QList<QRect> XTestUtil::edgeBars(const QRect &screen)
+{
+    QList<QRect> bars;
+    const QList<quint32> topLevels = rootChildren();
+    for (quint32 window : topLevels) {
+        if (!isViewable(window))
+            continue;
+        const int border = borderWidth(window);
+        const QRect outer = clientGeometry(window).adjusted(-border, -border, border, border);
+        if (outer.isEmpty() || !screen.contains(outer))
+            continue;
+        // Spanning a whole edge, and thin: a maximised window is not a bar.
+        const bool horizontal = outer.width() == screen.width() &&
+                                outer.height() < screen.height() / 4 &&
+                                (outer.top() == screen.top() || outer.bottom() == screen.bottom());
+        const bool vertical = outer.height() == screen.height() &&
+                              outer.width() < screen.width() / 4 &&
+                              (outer.left() == screen.left() || outer.right() == screen.right());
+        if (horizontal || vertical)
+            bars.append(outer);
+    }
+    return bars;
+}
+
+QString XTestUtil::windowManagerName()
+{
+    Connection *conn = connection();
+    if (!conn)
+        return {};
+    const QList<quint32> check = property32(conn->root, "_NET_SUPPORTING_WM_CHECK");
+    // The check window names itself too; a leftover of an ended window manager does not.
+    if (check.isEmpty() ||
+        property32(check.first(), "_NET_SUPPORTING_WM_CHECK").value(0) != check.first())
+        return {};
+    return QString::fromUtf8(property8(check.first(), "_NET_WM_NAME"));
+}
+
+bool XTestUtil::selectionOwned(const QByteArray &selection)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    const xcb_atom_t a = atom(conn, selection);
+    xcb_get_selection_owner_reply_t *reply =
+        xcb_get_selection_owner_reply(conn->c, xcb_get_selection_owner(conn->c, a), nullptr);
+    const bool owned = reply && reply->owner != XCB_WINDOW_NONE;
+    std::free(reply);
+    return owned;
+}
+
+QString XTestUtil::xrunWindowManager()
+{
+    return qEnvironmentVariable("VARLO_XRUN_WM");
 }
 
 bool XTestUtil::setOutputOff(const QString &output, int timeoutMs)
@@ -1097,13 +1216,18 @@ bool XTestUtil::syncWindowManager(int timeoutMs)
         std::free(xcb_get_input_focus_reply(conn->c, xcb_get_input_focus(conn->c), nullptr));
         return true;
     }
-    // The window manager handles requests in order: once it has answered
-    // this one, it has handled every request that came before.
+    // The window manager handles requests in order: once it has carried out
+    // this one, it has handled every request that came before. A configure
+    // request of an unmanaged window is one every window manager must carry
+    // out (Fluxbox answers no frame-extents request for a window it does not
+    // manage).
     const xcb_window_t probe = xcb_generate_id(conn->c);
-    xcb_create_window(conn->c, XCB_COPY_FROM_PARENT, probe, conn->root, 0, 0, 1, 1, 0,
+    xcb_create_window(conn->c, XCB_COPY_FROM_PARENT, probe, conn->root, -10, -10, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    sendRootMessage(probe, "_NET_REQUEST_FRAME_EXTENTS", {});
-    const bool answered = waitFor([&] { return frameExtents(probe).has_value(); }, timeoutMs);
+    const uint32_t size[] = {2, 2};
+    xcb_configure_window(conn->c, probe, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    xcb_flush(conn->c);
+    const bool answered = waitFor([&] { return clientGeometry(probe).width() == 2; }, timeoutMs);
     xcb_destroy_window(conn->c, probe);
     xcb_flush(conn->c);
     if (answered)

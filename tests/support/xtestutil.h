@@ -11,14 +11,16 @@
 #include <QMargins>
 #include <QPoint>
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 
+#include <optional>
+
 class QProcess;
 class QScreen;
-#include <optional>
 
 struct CommandResult
 {
@@ -28,6 +30,14 @@ struct CommandResult
     QByteArray standardError;
 
     bool ok() const { return finished && exitCode == 0; }
+};
+
+/** What a client's WM_NORMAL_HINTS ask of the window manager (client sizes). */
+struct SizeHints
+{
+    std::optional<QSize> minimum;
+    QSize increment; // null: any size
+    QSize base;
 };
 
 struct StartedWindow
@@ -54,6 +64,8 @@ public:
     static int xrunScreens();
     /** "xorg" or "xvfb" (VARLO_XRUN_SERVER), empty outside xrun. */
     static QString xrunServer();
+    /** The window manager xrun started (VARLO_XRUN_WM: "openbox", "none", ...); empty outside. */
+    static QString xrunWindowManager();
 
     /** Runs a program to its end; killed and reported unfinished after timeoutMs. */
     static CommandResult run(const QString &program, const QStringList &arguments,
@@ -68,7 +80,8 @@ public:
     /**
      * Starts varlo-testclient with the given flags and returns its window once
      * mapped and, when a window manager runs, managed (listed in
-     * _NET_CLIENT_LIST with _NET_FRAME_EXTENTS set; docks included). Null on
+     * _NET_CLIENT_LIST with _NET_FRAME_EXTENTS set, or viewable when it
+     * asked for no decorations; docks included). Null on
      * failure. Ended by cleanup().
      */
     static StartedWindow startTestClient(const QStringList &arguments,
@@ -81,7 +94,8 @@ public:
     /**
      * Starts any X program and returns its top-level window (found by
      * _NET_WM_PID, else by the title) once managed: listed with frame extents
-     * under a window manager, mapped without one. Ended by cleanup().
+     * (or, undecorated, viewable) under a window manager, mapped without one.
+     * Ended by cleanup().
      */
     static StartedWindow startProgram(const QString &program, const QStringList &arguments,
                                       const QString &title, int timeoutMs = defaultTimeoutMs);
@@ -130,6 +144,13 @@ public:
     static std::optional<QMargins> gtkFrameExtents(quint32 window);
     /** The client area grown by _NET_FRAME_EXTENTS (the frame's outer rectangle). */
     static QRect outerFrame(quint32 window);
+    /**
+     * The outer frame shrunk by _GTK_FRAME_EXTENTS: what the user sees of the
+     * window, without a client-side shadow. Null when the window is gone.
+     */
+    static QRect visibleFrame(quint32 window);
+    /** WM_NORMAL_HINTS; the minimum stands in for a missing base size. */
+    static SizeHints sizeHints(quint32 window);
     /** Waits until the window manager has set _NET_FRAME_EXTENTS. */
     static std::optional<QMargins> waitForFrameExtents(quint32 window,
                                                        int timeoutMs = defaultTimeoutMs);
@@ -143,7 +164,19 @@ public:
     static QList<QByteArray> atomProperty(quint32 window, const QByteArray &name);
     /** _NET_ACTIVE_WINDOW of the root, 0 when none. */
     static quint32 activeWindow();
+    /** _NET_WM_NAME of the window manager's _NET_SUPPORTING_WM_CHECK window; empty without one. */
+    static QString windowManagerName();
+    /** Whether a selection ("_NET_WM_CM_S0": a compositing manager runs) has an owner. */
+    static bool selectionOwned(const QByteArray &selection);
 
+    /** The root window of the default screen; 0 without a display. */
+    static quint32 rootWindow();
+    /**
+     * The outer rectangles of the viewable top-level windows that lie along
+     * an edge of screen and span it, thinner than a quarter of it: panels,
+     * docks and a window manager's own bar, whether they set struts or not.
+     */
+    static QList<QRect> edgeBars(const QRect &screen);
     /** The root's children, bottom of the stack first. */
     static QList<quint32> rootChildren();
     /** The child of the root that holds window: its frame, or itself when unmanaged; 0 if gone. */
@@ -164,8 +197,8 @@ public:
     static bool syncQt(int timeoutMs = defaultTimeoutMs);
     /**
      * Waits until the window manager has handled every request sent before
-     * this call, Qt's included (it answers a frame-extents request of a
-     * window of ours); without one, a round trip to the server.
+     * this call, Qt's included (it carries out a configure request of an
+     * unmanaged window of ours); without one, a round trip to the server.
      */
     static bool syncWindowManager(int timeoutMs = defaultTimeoutMs);
     /**
