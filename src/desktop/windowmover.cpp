@@ -5,6 +5,7 @@
 #include "varlolog.h"
 #include "windowinfo.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QWidget>
@@ -131,6 +132,64 @@ float windowScaleFactor(WId window)
     return float(f.outer.width()) / float(f.visible.width());
 }
 
+namespace {
+
+// The frames a placement was measured with may change a moment later: after a
+// restore the client draws its shadow again (GTK sets its extents only then).
+// A change soon after a placement sends the placement again, measured anew.
+struct FollowUp
+{
+    WId window = 0;
+    QRect target;
+    float scale = 1.0f;
+    bool adjustChrome = false;
+    std::optional<QMargins> frame;
+    std::optional<QMargins> clientSide;
+    QElapsedTimer since;
+};
+FollowUp g_followUp;
+constexpr int kFollowUpMs = 2000;
+
+// Sizes and moves window so that its outer frame (its visible frame, with
+// the chrome correction) covers rect, by the frames in measured.
+void sendPlacement(WId window, QRect rect, float scale, bool adjustChrome, const WindowGeometry &measured)
+{
+    const WindowChrome::Frames f = WindowChrome::measure(measured);
+    if (adjustChrome && loadDwm())
+        rect = WindowChrome::adjustForChrome(rect, f.outer, f.visible, scale,
+                                             measured.clientSideExtents.has_value());
+    // Position and size in one request: some managers (Fluxbox) take a size
+    // sent on its own by another reference point than the one we mean.
+    Platform *platform = Platform::instance();
+    platform->moveResizeWindow(window, rect.topLeft(), WindowChrome::clientSize(rect, f.frame));
+    platform->raiseWindow(window);
+}
+
+void followUp(WId window)
+{
+    if (window != g_followUp.window || !g_followUp.since.isValid()
+        || g_followUp.since.elapsed() > kFollowUpMs)
+        return;
+    const WindowGeometry now = Platform::instance()->windowGeometry(window);
+    if (!now.valid || now.maximized
+        || (now.frameExtents == g_followUp.frame && now.clientSideExtents == g_followUp.clientSide))
+        return;
+    g_followUp.frame = now.frameExtents;
+    g_followUp.clientSide = now.clientSideExtents;
+    sendPlacement(window, g_followUp.target, g_followUp.scale, g_followUp.adjustChrome, now);
+}
+
+void watchFrames()
+{
+    Platform::instance()->setFramesChangedHandler([](WId window) {
+        // Out of the backend's event handling: a placement asks the server.
+        QMetaObject::invokeMethod(
+            qApp, [window] { followUp(window); }, Qt::QueuedConnection);
+    });
+}
+
+} // namespace
+
 void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, WId window)
 {
     if (window == kForegroundWindow)
@@ -147,6 +206,7 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
     const bool severalScreens = DesktopAreaCache::instance()->screenCount() > 1;
 
     if (maximize) {
+        g_followUp.window = 0;
         if (before.maximized)
             return;
         // The window manager maximises on the screen the window is on.
@@ -175,14 +235,16 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
     }
 
     const WindowGeometry now = platform->windowGeometry(window);
-    const WindowChrome::Frames f = WindowChrome::measure(now.valid ? now : before);
-    if (adjustChrome && loadDwm() && now.valid)
-        rect = WindowChrome::adjustForChrome(rect, f.outer, f.visible, scale,
-                                             now.clientSideExtents.has_value());
-    // Position and size in one request: some managers (Fluxbox) take a size
-    // sent on its own by another reference point than the one we mean.
-    platform->moveResizeWindow(window, rect.topLeft(), WindowChrome::clientSize(rect, f.frame));
-    platform->raiseWindow(window);
+    const WindowGeometry &measured = now.valid ? now : before;
+    sendPlacement(window, rect, scale, adjustChrome && now.valid, measured);
+    g_followUp.window = window;
+    g_followUp.target = rect;
+    g_followUp.scale = scale;
+    g_followUp.adjustChrome = adjustChrome;
+    g_followUp.frame = measured.frameExtents;
+    g_followUp.clientSide = measured.clientSideExtents;
+    g_followUp.since.start();
+    watchFrames();
 }
 
 void setForegroundWidget(QWidget *widget)

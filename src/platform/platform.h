@@ -166,6 +166,15 @@ public:
      */
     virtual void setActiveWindowHandler(const std::function<void()> &handler) { Q_UNUSED(handler) }
     /**
+     * Called with a window whose frame or client-side shadow changed, for
+     * windows whose geometry was asked for. Called from the backend's event
+     * handling: defer the work.
+     */
+    virtual void setFramesChangedHandler(const std::function<void(WId)> &handler)
+    {
+        Q_UNUSED(handler)
+    }
+    /**
      * Forgets what the backend keeps between the server's notices (the active
      * window, other programs' window facts), so that the next answers are read
      * afresh: for a moment that must not act on a notice still under way.

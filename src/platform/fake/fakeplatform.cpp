@@ -21,6 +21,7 @@ struct FakePlatform::Private
     bool windowManagerLags = false;
     QList<QPair<WId, bool>> pendingStates;
     std::function<void()> activeWindowHandler;
+    std::function<void(WId)> framesChangedHandler;
     QList<QPair<quint32, quint32>> grabbedHotKeys;
     QList<QPair<quint32, quint32>> hotKeysHeldElsewhere;
     HotKeyHandler hotKeyHandler;
@@ -198,6 +199,19 @@ void FakePlatform::setWindowManagerLags(bool lags)
 void FakePlatform::setActiveWindowHandler(const std::function<void()> &handler)
 {
     d->activeWindowHandler = handler;
+}
+
+void FakePlatform::setFramesChangedHandler(const std::function<void(WId)> &handler)
+{
+    d->framesChangedHandler = handler;
+}
+
+void FakePlatform::setClientSideExtents(WId id, const std::optional<QMargins> &extents)
+{
+    if (Window *w = window(id))
+        w->clientSideExtents = extents;
+    if (const std::function<void(WId)> handler = d->framesChangedHandler)
+        handler(id);
 }
 
 void FakePlatform::setSkipTaskbar(WId)

@@ -63,6 +63,7 @@ public:
     /** Carries out state changes held back by setWindowManagerLags(); requests "sync". */
     bool waitForWindowManager(WId window, int timeoutMs) override;
     void setActiveWindowHandler(const std::function<void()> &handler) override;
+    void setFramesChangedHandler(const std::function<void(WId)> &handler) override;
     /** Requests "skipTaskbar". */
     void setSkipTaskbar(WId ownWindow) override;
 
@@ -91,6 +92,8 @@ public:
     Window *window(WId id);
     /** Makes window the active one and tells the handler, as a window manager does. */
     void setActiveWindow(WId window);
+    /** Sets a window's client-side shadow later, as a client does, and tells the handler. */
+    void setClientSideExtents(WId window, const std::optional<QMargins> &extents);
     /** True: maximise and restore happen only once waited for, as with a real manager. */
     void setWindowManagerLags(bool lags);
     void addProcess(const Process &process);

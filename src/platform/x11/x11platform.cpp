@@ -82,6 +82,7 @@ struct X11Platform::Private
     std::optional<xcb_window_t> activeCache;
     QHash<xcb_window_t, WindowFacts> factsCache;
     std::function<void()> activeWindowHandler;
+    std::function<void(WId)> framesChangedHandler;
     // An unmapped window of ours that the window manager estimates frames
     // for: its answer tells that every request sent before has been handled.
     xcb_window_t syncWindow = XCB_WINDOW_NONE;
@@ -123,6 +124,10 @@ struct X11Platform::Private
                 }
             } else {
                 factsCache.remove(e->window);
+                if (e->atom == ewmh._NET_FRAME_EXTENTS || e->atom == gtkFrameExtents) {
+                    if (const std::function<void(WId)> handler = framesChangedHandler)
+                        handler(e->window);
+                }
             }
             break;
         }
@@ -576,6 +581,9 @@ WindowGeometry X11Platform::windowGeometry(WId id)
     if (!d->connection || !d->ewmhReady || !id)
         return g;
     const xcb_window_t w = xcb_window_t(id);
+    // Its frames are followed from now on (a restore changes them later).
+    if (d->cachingFacts && !d->isOwn(w))
+        d->watchWindow(w);
     const xcb_get_geometry_cookie_t geometryCookie = xcb_get_geometry(d->connection, w);
     const xcb_translate_coordinates_cookie_t originCookie =
         xcb_translate_coordinates(d->connection, w, d->root, 0, 0);
@@ -820,6 +828,11 @@ bool X11Platform::waitForWindowManager(WId window, int timeoutMs)
 void X11Platform::setActiveWindowHandler(const std::function<void()> &handler)
 {
     d->activeWindowHandler = handler;
+}
+
+void X11Platform::setFramesChangedHandler(const std::function<void(WId)> &handler)
+{
+    d->framesChangedHandler = handler;
 }
 
 void X11Platform::refresh()

@@ -56,6 +56,7 @@ public:
 
     bool waitForWindowManager(WId window, int timeoutMs) override;
     void setActiveWindowHandler(const std::function<void()> &handler) override;
+    void setFramesChangedHandler(const std::function<void(WId)> &handler) override;
     void refresh() override;
     void setSkipTaskbar(WId ownWindow) override;
 

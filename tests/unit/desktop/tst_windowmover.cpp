@@ -165,6 +165,25 @@ private Q_SLOTS:
                  qPrintable(m_fake->requests()));
     }
 
+    // A client draws its shadow again only once it is restored: the
+    // placement follows when the shadow arrives, and only then.
+    void shadowDrawnAfterTheRestoreIsFollowed()
+    {
+        addWindow(QRect(0, 0, 1920, 1080), std::nullopt, QMargins(), true);
+        m_fake->setWindowManagerLags(true);
+        applyWindowRect(QRect(100, 50, 400, 300), 1.0f, false, true, 0x100);
+        QVERIFY2(m_fake->requests().endsWith(QStringLiteral("moveSize(100,50 400x300) raise")),
+                 qPrintable(m_fake->requests()));
+        m_fake->clearRequests();
+        m_fake->setClientSideExtents(0x100, QMargins(26, 23, 26, 29));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(m_fake->requests(), QStringLiteral("moveSize(74,27 452x352) raise"));
+        m_fake->clearRequests();
+        m_fake->setClientSideExtents(0x100, QMargins(26, 23, 26, 29)); // told again, unchanged
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(m_fake->requests(), QString());
+    }
+
     void visibleFrameLandsOnTarget()
     {
         // A client-side decorated window with a shadow on every side.

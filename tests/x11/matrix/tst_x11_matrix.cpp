@@ -273,6 +273,7 @@ void TestX11Matrix::place(int screen, QRect selection, bool maximise)
     QSettings settings(m_scratch.filePath(maximise ? QStringLiteral("maximise.conf")
                                                    : QStringLiteral("defaults.conf")),
                        QSettings::IniFormat);
+    SettingsStore::writeSettingsDefaults(settings); // factor_chrome among them
     settings.setValue(QStringLiteral("maximize_fullscreen"), maximise);
     const QRect area = DesktopAreaCache::instance()->availableGeometry(screen);
     const QSize dim = SettingsStore::defaultValue(QStringLiteral("grid/size")).toSize();
@@ -394,6 +395,7 @@ void TestX11Matrix::placesTheVisibleFrame()
     // The same decision on the work area the desktop really leaves.
     const QRect area = desktopWorkArea(kScreens[screen]);
     QSettings settings(m_scratch.filePath(QStringLiteral("expected.conf")), QSettings::IniFormat);
+    SettingsStore::writeSettingsDefaults(settings); // factor_chrome among them
     settings.setValue(QStringLiteral("maximize_fullscreen"), maximise);
     const PlacementDecision ideal = decidePlacement(
         settings, area, SettingsStore::defaultValue(QStringLiteral("grid/size")).toSize(),
