@@ -1,10 +1,20 @@
 #include "desktopareacache.h"
+#include "fake/fakeplatform.h"
 #include "offscreenscreens.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QSignalSpy>
 #include <QWidget>
 #include <QtTest>
+
+namespace {
+
+// The desktop of these tests: 1920x1080 at 0,0 beside a shorter 1280x1024.
+const QRect first(0, 0, 1920, 1080);
+const QRect second(1920, 0, 1280, 1024);
+
+} // namespace
 
 class TestDesktopAreaCache : public QObject
 {
@@ -53,6 +63,45 @@ private Q_SLOTS:
         QFETCH(int, screen);
         const QList<QRect> areas{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
         QCOMPARE(DesktopAreaCache::screenForRect(areas, rect), screen);
+    }
+
+    void followsThePlatformsWorkAreas()
+    {
+        auto *fake = dynamic_cast<FakePlatform *>(Platform::instance());
+        QVERIFY(fake);
+        DesktopAreaCache *cache = DesktopAreaCache::instance();
+        const QList<QRect> qtAreas = cache->areas();
+        QCOMPARE(qtAreas, (QList<QRect>{first, second}));
+        QSignalSpy changed(cache, &DesktopAreaCache::workAreaChanged);
+        const auto screensTold = [&] {
+            QList<int> screens;
+            for (const QList<QVariant> &arguments : std::as_const(changed))
+                screens.append(arguments.at(0).toInt());
+            changed.clear();
+            return screens;
+        };
+
+        const QRect docked = second.adjusted(0, 40, 0, 0);
+        fake->setWorkAreas({first, docked});
+        QCOMPARE(screensTold(), QList<int>{1});
+        QCOMPARE(cache->availableGeometry(1), docked);
+        QWidget widget;
+        widget.setGeometry(2000, 100, 200, 100);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        QCOMPARE(cache->availableGeometry(&widget), docked);
+
+        fake->setWorkAreas({first, docked});
+        QCOMPARE(screensTold(), QList<int>());
+        fake->setWorkAreas({first.adjusted(0, 0, 0, -20), second});
+        QCOMPARE(screensTold(), (QList<int>{0, 1}));
+        // Areas that do not fit the screens are not the screens' areas.
+        fake->setWorkAreas({docked});
+        QCOMPARE(cache->areas(), qtAreas);
+        QCOMPARE(screensTold(), QList<int>{0});
+        fake->setWorkAreas({});
+        QCOMPARE(cache->areas(), qtAreas);
+        QCOMPARE(screensTold(), QList<int>());
     }
 
     void cacheOfTheScreens()
