@@ -3,6 +3,7 @@
 #include "procfs.h"
 #include "varlolog.h"
 #include "x11keywatcher.h"
+#include "x11workarea.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QElapsedTimer>
@@ -72,6 +73,7 @@ struct X11Platform::Private
     QList<xcb_atom_t> supported;
 
     std::unique_ptr<X11KeyWatcher> keys;
+    std::unique_ptr<X11WorkArea> workAreas;
 
     // The panels ask about the foreground window twice a second. The answers
     // are kept until the server says they changed (a property, a map state,
@@ -82,7 +84,8 @@ struct X11Platform::Private
     QHash<xcb_window_t, WindowFacts> factsCache;
 
     // Every X event the backend cares about passes through this one filter,
-    // which hands it to the part that needs it. Nothing here consumes an event.
+    // which hands it to the part that needs it. Only events that Qt never
+    // asked for and would misread are kept from it.
     class EventFilter : public QAbstractNativeEventFilter
     {
     public:
@@ -96,7 +99,7 @@ struct X11Platform::Private
                 d->forgetChangedFacts(event);
             if (d->keys)
                 d->keys->handleEvent(event);
-            return false;
+            return d->workAreas && d->workAreas->handleEvent(event);
         }
 
     private:
@@ -137,6 +140,15 @@ struct X11Platform::Private
             return;
         filter = std::make_unique<EventFilter>(this);
         qApp->installNativeEventFilter(filter.get());
+    }
+
+    X11WorkArea *workAreaWatcher()
+    {
+        if (!workAreas && connection) {
+            workAreas = std::make_unique<X11WorkArea>(connection, root, idBase, idMask);
+            installFilter();
+        }
+        return workAreas.get();
     }
 
     void startCachingFacts()
@@ -753,6 +765,18 @@ void X11Platform::stopWatchingKeys()
 {
     if (d->keys)
         d->keys->stop();
+}
+
+QList<QRect> X11Platform::workAreas(const QList<QRect> &screens)
+{
+    X11WorkArea *watcher = d->workAreaWatcher();
+    return watcher ? watcher->workAreas(screens) : QList<QRect>();
+}
+
+void X11Platform::setWorkAreaHandler(const WorkAreaHandler &handler)
+{
+    if (X11WorkArea *watcher = d->workAreaWatcher())
+        watcher->setHandler(handler);
 }
 
 void X11Platform::stackBelow(WId window, WId sibling)
