@@ -26,11 +26,6 @@ int cardinal(quint32 value)
     return int(qMin<quint32>(value, 1u << 20));
 }
 
-bool overlaps(int start, int end, int low, int high)
-{
-    return start <= high && end >= low;
-}
-
 QList<quint32> values32(const xcb_get_property_reply_t *reply)
 {
     if (!reply || reply->format != 32)
@@ -39,37 +34,96 @@ QList<quint32> values32(const xcb_get_property_reply_t *reply)
     return QList<quint32>(v, v + xcb_get_property_value_length(reply) / 4);
 }
 
+enum Edge
+{
+    Left,
+    Right,
+    Top,
+    Bottom
+};
+
+int width(const X11WorkArea::Strut &s, int edge)
+{
+    const int widths[4] = {s.left, s.right, s.top, s.bottom};
+    return widths[edge];
+}
+
+// What a strut keeps along one edge: struts count from the root's edges,
+// not from the screens'.
+QRect band(const X11WorkArea::Strut &s, int edge, const QSize &root)
+{
+    switch (edge) {
+    case Left:
+        return QRect(QPoint(0, s.leftStart), QPoint(s.left - 1, s.leftEnd));
+    case Right:
+        return QRect(QPoint(root.width() - s.right, s.rightStart),
+                     QPoint(root.width() - 1, s.rightEnd));
+    case Top:
+        return QRect(QPoint(s.topStart, 0), QPoint(s.topEnd, s.top - 1));
+    default:
+        return QRect(QPoint(s.bottomStart, root.height() - s.bottom),
+                     QPoint(s.bottomEnd, root.height() - 1));
+    }
+}
+
+// A band right across a screen belongs to a neighbour: a dock on an inner
+// edge of the layout cannot say it any other way.
+bool across(const QRect &cut, int edge, const QRect &screen)
+{
+    return edge == Left || edge == Right ? cut.width() == screen.width()
+                                         : cut.height() == screen.height();
+}
+
 QRect withoutStruts(const QRect &screen, const QList<X11WorkArea::Strut> &struts, const QSize &root)
 {
     QRect area = screen;
     for (const X11WorkArea::Strut &s : struts) {
-        // Struts count from the root's edges, so a band reaches a screen only
-        // past that screen's own edge. A band that would cover the whole
-        // screen belongs to a neighbour: a dock on an inner edge cannot say
-        // it any other way.
-        if (s.left > screen.left() && s.left <= screen.right() &&
-            overlaps(s.leftStart, s.leftEnd, screen.top(), screen.bottom()))
-            area.setLeft(qMax(area.left(), s.left));
-        const int right = root.width() - s.right;
-        if (s.right > 0 && right > screen.left() && right <= screen.right() &&
-            overlaps(s.rightStart, s.rightEnd, screen.top(), screen.bottom()))
-            area.setRight(qMin(area.right(), right - 1));
-        if (s.top > screen.top() && s.top <= screen.bottom() &&
-            overlaps(s.topStart, s.topEnd, screen.left(), screen.right()))
-            area.setTop(qMax(area.top(), s.top));
-        const int bottom = root.height() - s.bottom;
-        if (s.bottom > 0 && bottom > screen.top() && bottom <= screen.bottom() &&
-            overlaps(s.bottomStart, s.bottomEnd, screen.left(), screen.right()))
-            area.setBottom(qMin(area.bottom(), bottom - 1));
+        for (int edge = Left; edge <= Bottom; ++edge) {
+            const QRect cut = band(s, edge, root) & screen;
+            if (cut.isEmpty() || across(cut, edge, screen))
+                continue;
+            switch (edge) {
+            case Left:
+                area.setLeft(qMax(area.left(), cut.right() + 1));
+                break;
+            case Right:
+                area.setRight(qMin(area.right(), cut.left() - 1));
+                break;
+            case Top:
+                area.setTop(qMax(area.top(), cut.bottom() + 1));
+                break;
+            default:
+                area.setBottom(qMin(area.bottom(), cut.top() - 1));
+                break;
+            }
+        }
     }
     // Docks on opposite edges that meet leave nothing to go by.
     return area.isEmpty() ? screen : area;
 }
 
-// The room the window manager keeps beyond every strut it may count: an edge
-// of _NET_WORKAREA further in than that is a bar of its own (Fluxbox's
-// toolbar sets no strut), taken along the whole edge.
-std::optional<X11WorkArea::Strut> ownBar(const X11WorkArea::Desktop &desktop)
+// Whether the window manager's _NET_WORKAREA, reserving that much on an edge,
+// may be counting the strut: the manager keeps what the strut asks, or less
+// of a band right across a screen (Openbox keeps half the root at most).
+bool counts(int reserved, const X11WorkArea::Strut &s, int edge, const QList<QRect> &screens,
+            const QSize &root)
+{
+    if (reserved == width(s, edge))
+        return true;
+    if (reserved > width(s, edge))
+        return false;
+    const QRect b = band(s, edge, root);
+    return std::any_of(screens.begin(), screens.end(), [&](const QRect &screen) {
+        const QRect cut = b & screen;
+        return !cut.isEmpty() && across(cut, edge, screen);
+    });
+}
+
+// Room the window manager keeps that no strut it may count explains is a
+// bar of its own (Fluxbox's toolbar sets no strut), taken along the whole
+// edge. Fluxbox counts no dock in _NET_WORKAREA at all.
+std::optional<X11WorkArea::Strut> ownBar(const QList<QRect> &screens,
+                                         const X11WorkArea::Desktop &desktop)
 {
     const QRect root(QPoint(0, 0), desktop.root);
     const std::optional<QRect> &w = desktop.workArea;
@@ -78,18 +132,15 @@ std::optional<X11WorkArea::Strut> ownBar(const X11WorkArea::Desktop &desktop)
     const int reserved[4] = {w->left(), root.right() - w->right(), w->top(),
                              root.bottom() - w->bottom()};
     X11WorkArea::Strut bar;
-    int *const edge[4] = {&bar.left, &bar.right, &bar.top, &bar.bottom};
-    // Managers may count a strut for less than it asks (Openbox keeps half
-    // the root), never for more.
-    int counted[4] = {0, 0, 0, 0};
-    for (const X11WorkArea::Strut &s : desktop.struts + desktop.otherStruts) {
-        const int width[4] = {s.left, s.right, s.top, s.bottom};
-        for (int i = 0; i < 4; ++i)
-            counted[i] = qMax(counted[i], width[i]);
-    }
-    for (int i = 0; i < 4; ++i) {
-        if (reserved[i] > counted[i])
-            *edge[i] = reserved[i];
+    int *const barWidth[4] = {&bar.left, &bar.right, &bar.top, &bar.bottom};
+    const QList<X11WorkArea::Strut> struts = desktop.struts + desktop.otherStruts;
+    for (int edge = Left; edge <= Bottom; ++edge) {
+        if (reserved[edge] <= 0)
+            continue;
+        if (std::none_of(struts.begin(), struts.end(), [&](const X11WorkArea::Strut &s) {
+                return counts(reserved[edge], s, edge, screens, desktop.root);
+            }))
+            *barWidth[edge] = reserved[edge];
     }
     if (!bar.left && !bar.right && !bar.top && !bar.bottom)
         return std::nullopt;
@@ -134,7 +185,7 @@ std::optional<X11WorkArea::Strut> X11WorkArea::strutFromCardinals(const QList<qu
 QList<QRect> X11WorkArea::areas(const QList<QRect> &screens, const Desktop &desktop)
 {
     QList<Strut> struts = desktop.struts;
-    if (const std::optional<Strut> bar = ownBar(desktop))
+    if (const std::optional<Strut> bar = ownBar(screens, desktop))
         struts.append(*bar);
     QList<QRect> perMonitor = desktop.perMonitor;
     QList<QRect> result;

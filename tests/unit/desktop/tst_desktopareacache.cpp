@@ -128,9 +128,12 @@ private Q_SLOTS:
         QTest::newRow("a bar of the manager's own, without struts")
             << none << none << QRect(0, 0, 3200, 1060) << QList<QRect>()
             << QList<QRect>{first.adjusted(0, 0, 0, -20), second};
+        // Fluxbox: its toolbar below the first screen, a dock it does not
+        // count below the second, which reaches further from the root's edge.
         QTest::newRow("a bar of the manager's own beside a dock")
-            << QList<Cardinals>{topOfSecond} << none << QRect(0, 0, 3200, 1060) << QList<QRect>()
-            << QList<QRect>{first.adjusted(0, 0, 0, -20), second.adjusted(0, 40, 0, 0)};
+            << QList<Cardinals>{{0, 0, 0, 1080 - 1024 + 30, 0, 0, 0, 0, 0, 0, 1920, 3199}} << none
+            << QRect(0, 0, 3200, 1060) << QList<QRect>()
+            << QList<QRect>{first.adjusted(0, 0, 0, -20), second.adjusted(0, 0, 0, -30)};
         QTest::newRow("work area still counting a dock that went or is unmapped")
             << none << QList<Cardinals>{topOfSecond} << QRect(0, 40, 3200, 1040) << QList<QRect>()
             << whole;
