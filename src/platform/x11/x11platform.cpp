@@ -84,8 +84,7 @@ struct X11Platform::Private
     QHash<xcb_window_t, WindowFacts> factsCache;
 
     // Every X event the backend cares about passes through this one filter,
-    // which hands it to the part that needs it. Only events that Qt never
-    // asked for and would misread are kept from it.
+    // which hands it to the part that needs it. Nothing here consumes an event.
     class EventFilter : public QAbstractNativeEventFilter
     {
     public:
@@ -99,7 +98,9 @@ struct X11Platform::Private
                 d->forgetChangedFacts(event);
             if (d->keys)
                 d->keys->handleEvent(event);
-            return d->workAreas && d->workAreas->handleEvent(event);
+            if (d->workAreas)
+                d->workAreas->handleEvent(event);
+            return false;
         }
 
     private:

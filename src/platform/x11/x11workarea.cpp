@@ -1,5 +1,6 @@
 #include "x11workarea.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -229,7 +230,10 @@ struct X11WorkArea::Private
     QList<QRect> areas;
     std::optional<QRect> workAreaSeen;
     QList<Strut> strutsSeen;         // since _NET_WORKAREA last changed
-    QSet<xcb_window_t> strutWindows; // mapped or not
+    QHash<xcb_window_t, Strut> clientStruts; // of the managed ones, as last read
+    // Windows whose map state moves the areas: those with a strut, mapped
+    // or not, and the frames that hold one.
+    QSet<xcb_window_t> followed;
 
     Platform::WorkAreaHandler handler;
     bool notifyPending = false;
@@ -287,6 +291,7 @@ struct X11WorkArea::Private
     struct Inspected
     {
         xcb_window_t window = 0;
+        bool exists = false;
         bool viewable = false;
         bool overrideRedirect = false;
         bool client = false; // has WM_STATE
@@ -318,6 +323,7 @@ struct X11WorkArea::Private
             Reply<xcb_get_window_attributes_reply_t> attributes(
                 xcb_get_window_attributes_reply(connection, cookies[size_t(i)].attributes, &error));
             std::free(error);
+            found.exists = bool(attributes);
             found.viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
             found.overrideRedirect = attributes && attributes->override_redirect;
             found.strut =
@@ -332,12 +338,41 @@ struct X11WorkArea::Private
         return result;
     }
 
+    // The struts of the windows inside frames (the root's children), but for the known ones.
+    QList<Strut> strutsInFrames(const QList<xcb_window_t> &frames, const QList<xcb_window_t> &known,
+                                const QSize &rootSize)
+    {
+        std::vector<xcb_query_tree_cookie_t> trees;
+        for (xcb_window_t frame : frames)
+            trees.push_back(xcb_query_tree(connection, frame));
+        QList<xcb_window_t> inner;
+        for (const xcb_query_tree_cookie_t &cookie : trees) {
+            xcb_generic_error_t *error = nullptr;
+            Reply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(connection, cookie, &error));
+            std::free(error);
+            if (!t)
+                continue;
+            const xcb_window_t *w = xcb_query_tree_children(t.get());
+            for (int k = 0; k < xcb_query_tree_children_length(t.get()); ++k) {
+                if (!known.contains(w[k]))
+                    inner.append(w[k]);
+            }
+        }
+        QList<Strut> result;
+        for (const Inspected &f : inspect(inner, rootSize)) {
+            if (f.strut)
+                result.append(*f.strut);
+        }
+        return result;
+    }
+
     // The current desktop as the server has it now; nullopt when the root
     // cannot be read. windowManager is false when none runs.
-    std::optional<Desktop> read(bool *windowManager);
+    std::optional<Desktop> read(const QList<QRect> &screens, bool *windowManager);
 };
 
-std::optional<X11WorkArea::Desktop> X11WorkArea::Private::read(bool *windowManager)
+std::optional<X11WorkArea::Desktop> X11WorkArea::Private::read(const QList<QRect> &screens,
+                                                               bool *windowManager)
 {
     xcb_connection_t *c = connection;
     const auto geometryCookie = xcb_get_geometry(c, root);
@@ -379,7 +414,9 @@ std::optional<X11WorkArea::Desktop> X11WorkArea::Private::read(bool *windowManag
         gtkCookie = xcb_get_property(c, 0, root, gtkWorkAreasOfDesktop, XCB_ATOM_CARDINAL, 0, 4096);
 
     // Struts sit on managed clients, and on windows nobody manages: docks
-    // that are override-redirect, and the window manager's own bars.
+    // that are override-redirect, and the window manager's own bars. One of
+    // those that comes later is found with the next change of the desktop
+    // (the root's SubstructureNotify is no option, see the constructor).
     QList<xcb_window_t> candidates;
     const xcb_window_t *children = xcb_query_tree_children(tree.get());
     const int childCount = xcb_query_tree_children_length(tree.get());
@@ -412,6 +449,7 @@ std::optional<X11WorkArea::Desktop> X11WorkArea::Private::read(bool *windowManag
     // override-redirect. Such frames are searched as far as the client
     // window inside (the one with WM_STATE).
     QList<QPair<xcb_window_t, xcb_window_t>> level; // window, the root child it lies in
+    QSet<xcb_window_t> holders;
     for (int i = 0; i < rootChildren; ++i) {
         const Inspected &f = found.at(i);
         if (f.viewable && f.overrideRedirect && !f.client && !f.strut)
@@ -442,8 +480,10 @@ std::optional<X11WorkArea::Desktop> X11WorkArea::Private::read(bool *windowManag
                 settled.insert(origins.at(i));
                 watch(deeper.at(i).window);
             }
-            if (deeper.at(i).strut)
+            if (deeper.at(i).strut) {
                 found.append(deeper.at(i));
+                holders.insert(origins.at(i));
+            }
         }
         level.clear();
         for (int i = 0; i < deeper.size(); ++i) {
@@ -452,13 +492,27 @@ std::optional<X11WorkArea::Desktop> X11WorkArea::Private::read(bool *windowManag
         }
     }
 
-    strutWindows.clear();
+    followed = holders;
     for (const Inspected &f : std::as_const(found)) {
         if (!f.strut)
             continue;
-        strutWindows.insert(f.window);
+        followed.insert(f.window);
         (f.viewable ? desktop.struts : desktop.otherStruts).append(*f.strut);
     }
+    // A dock the manager still lists counts in its _NET_WORKAREA, even once
+    // its window is gone.
+    QHash<xcb_window_t, Strut> listed;
+    for (const Inspected &f : std::as_const(found)) {
+        if (!clients.contains(f.window))
+            continue;
+        if (f.strut) {
+            listed.insert(f.window, *f.strut);
+        } else if (!f.exists && clientStruts.contains(f.window)) {
+            listed.insert(f.window, clientStruts.value(f.window));
+            desktop.otherStruts.append(clientStruts.value(f.window));
+        }
+    }
+    clientStruts = listed;
     // The window manager follows a strut that changes or goes with a new
     // _NET_WORKAREA a moment later; until then the old one may still count it.
     if (desktop.workArea != workAreaSeen) {
@@ -470,6 +524,17 @@ std::optional<X11WorkArea::Desktop> X11WorkArea::Private::read(bool *windowManag
             strutsSeen.append(s);
     }
     desktop.otherStruts = strutsSeen;
+    // Openbox publishes the work area with a new dock before it lists the
+    // dock: before room that nothing explains is taken for a bar of the
+    // manager's own, the frames are searched for such a dock.
+    if (*windowManager && ownBar(screens, desktop)) {
+        QList<xcb_window_t> frames;
+        for (int i = 0; i < rootChildren; ++i) {
+            if (!isOwn(candidates.at(i)))
+                frames.append(candidates.at(i));
+        }
+        desktop.otherStruts += strutsInFrames(frames, candidates, desktop.root);
+    }
     return desktop;
 }
 
@@ -505,11 +570,14 @@ X11WorkArea::X11WorkArea(xcb_connection_t *connection, quint32 root, quint32 own
         Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(connection, cookies[i], nullptr));
         *atoms[i].atom = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
-    // Added to the mask Qt has on the root; setting ours alone would replace it.
+    // Added to the mask Qt has on the root; setting ours alone would replace
+    // it. Not SubstructureNotify: Qt drops a ConfigureNotify when another one
+    // reported to the same window follows, and with RandR 1.5 the root's own
+    // is how it learns that the screens changed. The children's would hide it.
     Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
         connection, xcb_get_window_attributes(connection, root), nullptr));
     const uint32_t mask = (attributes ? attributes->your_event_mask : 0) |
-                          XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+                          XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection);
 }
@@ -525,7 +593,7 @@ QList<QRect> X11WorkArea::workAreas(const QList<QRect> &screens)
     // Changes from here on are read next time.
     d->dirty = false;
     bool windowManager = false;
-    const std::optional<Desktop> desktop = d->read(&windowManager);
+    const std::optional<Desktop> desktop = d->read(screens, &windowManager);
     if (!desktop) {
         d->dirty = true;
         return {};
@@ -541,10 +609,10 @@ void X11WorkArea::setHandler(const Platform::WorkAreaHandler &handler)
     d->handler = handler;
 }
 
-bool X11WorkArea::handleEvent(const void *message)
+void X11WorkArea::handleEvent(const void *message)
 {
     if (!d->connection || !message)
-        return false;
+        return;
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
     switch (event->response_type & ~0x80) {
     case XCB_PROPERTY_NOTIFY: {
@@ -558,40 +626,24 @@ bool X11WorkArea::handleEvent(const void *message)
             d->changed();
         break;
     }
-    case XCB_MAP_NOTIFY: {
-        const auto *e = static_cast<const xcb_map_notify_event_t *>(message);
-        if ((e->event == d->root && !d->isOwn(e->window)) || d->strutWindows.contains(e->window))
+    case XCB_MAP_NOTIFY:
+        if (d->followed.contains(static_cast<const xcb_map_notify_event_t *>(message)->window))
             d->changed();
         break;
-    }
-    case XCB_UNMAP_NOTIFY: {
-        const auto *e = static_cast<const xcb_unmap_notify_event_t *>(message);
-        if ((e->event == d->root && !d->isOwn(e->window)) || d->strutWindows.contains(e->window))
+    case XCB_UNMAP_NOTIFY:
+        if (d->followed.contains(static_cast<const xcb_unmap_notify_event_t *>(message)->window))
             d->changed();
         break;
-    }
-    case XCB_DESTROY_NOTIFY: {
-        const auto *e = static_cast<const xcb_destroy_notify_event_t *>(message);
-        if ((e->event == d->root && !d->isOwn(e->window)) || d->strutWindows.remove(e->window))
+    case XCB_DESTROY_NOTIFY:
+        if (d->followed.remove(static_cast<const xcb_destroy_notify_event_t *>(message)->window))
             d->changed();
         break;
-    }
-    case XCB_CONFIGURE_NOTIFY: {
-        const auto *e = static_cast<const xcb_configure_notify_event_t *>(message);
-        if (e->event != d->root)
-            break;
+    case XCB_CONFIGURE_NOTIFY:
         // The root's size: bottom and right struts count from its edges.
-        if (e->window == d->root) {
+        if (static_cast<const xcb_configure_notify_event_t *>(message)->window == d->root)
             d->changed();
-            break;
-        }
-        // Qt (with RandR 1.5) takes any ConfigureNotify reported to the root
-        // for a change of the screens and reads them all again. Those of the
-        // root's children only come because we asked for them.
-        return true;
-    }
+        break;
     default:
         break;
     }
-    return false;
 }

@@ -65,8 +65,8 @@ public:
     /** As Platform::workAreas(); the whole screens without a window manager. */
     QList<QRect> workAreas(const QList<QRect> &screens);
     void setHandler(const Platform::WorkAreaHandler &handler);
-    /** Looks at one xcb_generic_event_t of Qt's connection; true when Qt must not see it. */
-    bool handleEvent(const void *event);
+    /** Looks at one xcb_generic_event_t of Qt's connection; never consumes it. */
+    void handleEvent(const void *event);
 
 private:
     struct Private;

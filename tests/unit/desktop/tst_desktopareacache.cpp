@@ -109,7 +109,7 @@ private Q_SLOTS:
         QTest::newRow("_NET_WM_STRUT only: whole edges")
             << QList<Cardinals>{{0, 0, 30, 40}} << none << QRect() << QList<QRect>()
             << QList<QRect>{first.adjusted(0, 30, 0, -40), second.adjusted(0, 30, 0, 0)};
-        QTest::newRow("overlapping struts: the deepest counts, a range met in part too")
+        QTest::newRow("overlapping struts: the deepest counts, also one that meets a screen partly")
             << QList<Cardinals>{topOfSecond,
                                 {0, 0, 50, 0, 0, 0, 0, 0, 3000, 3100, 0, 0},
                                 {0, 0, 20, 0}}
