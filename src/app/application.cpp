@@ -166,12 +166,14 @@ void Application::watchScreens()
         connect(screen, &QScreen::geometryChanged, this, [this, screen] {
             reCenterGrid(QGuiApplication::screens().indexOf(screen));
         });
-        connect(screen, &QScreen::availableGeometryChanged, this, [this, screen] {
-            reCenterGrid(QGuiApplication::screens().indexOf(screen));
-        });
     };
     for (QScreen *screen : QGuiApplication::screens())
         watchGeometry(screen);
+    // A taskbar that comes, goes or moves: the panel is centred on what is left.
+    connect(d->desktopAreaCache, &DesktopAreaCache::workAreaChanged, this, [this](int screen) {
+        if (GridWindow *grid = d->grids.value(screen))
+            grid->center();
+    });
     connect(qGuiApp, &QGuiApplication::screenAdded, this, [this, watchGeometry](QScreen *screen) {
         watchGeometry(screen);
         // Queued: Qt adds the screen to its list after this signal.

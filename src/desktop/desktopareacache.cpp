@@ -1,5 +1,6 @@
 #include "desktopareacache.h"
 
+#include "platform.h"
 #include "varlolog.h"
 
 #include <QCursor>
@@ -11,6 +12,7 @@ struct DesktopAreaCache::Private
 {
     int primaryScreen = 0;
     int screenCount = 0;
+    QList<QRect> geometries;
     QList<QRect> areas;
 };
 
@@ -27,6 +29,7 @@ DesktopAreaCache::DesktopAreaCache() : d(std::make_unique<Private>())
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, &DesktopAreaCache::desktopChanged);
     connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this,
             &DesktopAreaCache::desktopChanged);
+    Platform::instance()->setWorkAreaHandler([this] { desktopChanged(); });
     desktopChanged();
 }
 
@@ -35,9 +38,12 @@ DesktopAreaCache::~DesktopAreaCache() = default;
 void DesktopAreaCache::desktopChanged()
 {
     const QList<QScreen *> screens = QGuiApplication::screens();
+    const QList<QRect> before = d->areas;
     d->screenCount = int(screens.size());
+    d->geometries.clear();
     d->areas.clear();
     for (QScreen *screen : screens) {
+        d->geometries.append(screen->geometry());
         d->areas.append(screen->availableGeometry());
         // Screens come and go; a unique connection per screen keeps one refresh per change.
         connect(screen, &QScreen::geometryChanged, this, &DesktopAreaCache::desktopChanged,
@@ -45,7 +51,16 @@ void DesktopAreaCache::desktopChanged()
         connect(screen, &QScreen::availableGeometryChanged, this, &DesktopAreaCache::desktopChanged,
                 Qt::UniqueConnection);
     }
+    const QList<QRect> platformAreas = Platform::instance()->workAreas(d->geometries);
+    if (platformAreas.size() == d->areas.size())
+        d->areas = platformAreas;
     d->primaryScreen = qMax(0, int(screens.indexOf(QGuiApplication::primaryScreen())));
+    if (before.size() != d->areas.size())
+        return;
+    for (int i = 0; i < d->areas.size(); ++i) {
+        if (d->areas.at(i) != before.at(i))
+            Q_EMIT workAreaChanged(i);
+    }
 }
 
 int DesktopAreaCache::primaryScreen() const
@@ -87,7 +102,13 @@ QRect DesktopAreaCache::availableGeometry(QWidget *widget) const
     if (!widget)
         return availableGeometry(-1);
     QScreen *screen = screenOf(widget);
-    return screen ? screen->availableGeometry() : availableGeometry(-1);
+    if (!screen)
+        return availableGeometry(-1);
+    // Qt may report a screen change before the cache has heard of it.
+    const int index = int(QGuiApplication::screens().indexOf(screen));
+    if (d->geometries.value(index) == screen->geometry())
+        return d->areas.at(index);
+    return screen->availableGeometry();
 }
 
 int DesktopAreaCache::screenNumber(QWidget *widget) const

@@ -12,7 +12,9 @@ class QWidget;
 // The program's one view of the screens: how many, which is primary, and each
 // screen's available area (without docks and panels) in virtual-desktop
 // pixels. Screen indexes are positions in QGuiApplication::screens(). The
-// cache refreshes itself whenever Qt reports a screen change.
+// areas are the platform's where it knows them (Qt's X11 backend gives whole
+// screens once there are several), else Qt's. The cache refreshes itself
+// whenever Qt or the platform reports a change.
 class DesktopAreaCache : public QObject
 {
     Q_OBJECT
@@ -28,7 +30,7 @@ public:
      * not a current screen gives an empty rectangle.
      */
     QRect availableGeometry(int screen) const;
-    /** The live available area of the widget's screen; for nullptr the cached primary area. */
+    /** The available area of the screen the widget is on now; for nullptr the primary one. */
     QRect availableGeometry(QWidget *widget) const;
     /** The live index of the widget's screen; -1 when it has none. */
     int screenNumber(QWidget *widget) const;
@@ -43,6 +45,14 @@ public:
 
 public Q_SLOTS:
     void desktopChanged();
+
+Q_SIGNALS:
+    /**
+     * The available area of a screen that was there before and still is has
+     * changed (a dock came, went or moved). Screens that come or go are told
+     * by QGuiApplication::screenAdded and screenRemoved.
+     */
+    void workAreaChanged(int screen);
 
 private:
     DesktopAreaCache();

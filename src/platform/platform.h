@@ -254,6 +254,23 @@ public:
      */
     virtual void setHotKeyHandler(const HotKeyHandler &handler) { Q_UNUSED(handler) }
 
+    // --- Work areas -----------------------------------------------------
+
+    /**
+     * Each screen's work area: the screen (root coordinates, as given in
+     * screens) without the docks and panels on it, in the same order. Empty
+     * when the backend knows nothing better than the toolkit's own answer.
+     */
+    virtual QList<QRect> workAreas(const QList<QRect> &screens)
+    {
+        Q_UNUSED(screens)
+        return {};
+    }
+    /** Called from the event loop, once per burst of changes, when work areas may have changed. */
+    using WorkAreaHandler = std::function<void()>;
+    /** Where work-area changes are told (an empty handler stops it). */
+    virtual void setWorkAreaHandler(const WorkAreaHandler &handler) { Q_UNUSED(handler) }
+
     // --- Our own windows -------------------------------------------------
 
     /**

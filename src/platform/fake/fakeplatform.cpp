@@ -25,6 +25,8 @@ struct FakePlatform::Private
     QList<QPair<quint32, quint32>> grabbedHotKeys;
     QList<QPair<quint32, quint32>> hotKeysHeldElsewhere;
     HotKeyHandler hotKeyHandler;
+    QList<QRect> workAreas;
+    WorkAreaHandler workAreaHandler;
 
     // Copied first, as the X11 backend does: the slot behind it may stop the
     // watching and so replace the function while it runs.
@@ -420,4 +422,23 @@ bool FakePlatform::pressHotKey(quint32 vk, quint32 modifiers)
     if (handler)
         handler(vk, modifiers);
     return bool(handler);
+}
+
+QList<QRect> FakePlatform::workAreas(const QList<QRect> &)
+{
+    return d->workAreas;
+}
+
+void FakePlatform::setWorkAreaHandler(const WorkAreaHandler &handler)
+{
+    d->workAreaHandler = handler;
+}
+
+void FakePlatform::setWorkAreas(const QList<QRect> &areas)
+{
+    d->workAreas = areas;
+    // Copied first: the receiver may replace the handler while it runs.
+    const WorkAreaHandler handler = d->workAreaHandler;
+    if (handler)
+        handler();
 }

@@ -78,6 +78,10 @@ public:
     /** Moves window right below sibling in the stacking list when both are there. */
     void stackBelow(WId window, WId sibling) override;
 
+    /** The scripted areas, whatever the screens; empty until setWorkAreas(). */
+    QList<QRect> workAreas(const QList<QRect> &screens) override;
+    void setWorkAreaHandler(const WorkAreaHandler &handler) override;
+
     /** Refuses vk 0 and combinations held by another client, as the X server does. */
     bool grabHotKey(quint32 vk, quint32 modifiers) override;
     bool ungrabHotKey(quint32 vk, quint32 modifiers) override;
@@ -109,6 +113,9 @@ public:
     void releaseKey(int vk);
     /** The modifiers really held, told to the watcher as after a missed release. */
     void setModifierState(bool shift, bool control, bool alt, bool win);
+
+    /** The work areas from now on (empty: the toolkit's own), told to the handler at once. */
+    void setWorkAreas(const QList<QRect> &areas);
 
     /** Another client holds the combination (or lets it go again). */
     void setHotKeyHeldElsewhere(quint32 vk, quint32 modifiers, bool held = true);

@@ -3,6 +3,7 @@
 #include "procfs.h"
 #include "varlolog.h"
 #include "x11keywatcher.h"
+#include "x11workarea.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QElapsedTimer>
@@ -73,6 +74,7 @@ struct X11Platform::Private
     QList<xcb_atom_t> supported;
 
     std::unique_ptr<X11KeyWatcher> keys;
+    std::unique_ptr<X11WorkArea> workAreas;
 
     // The panels ask about the foreground window twice a second. The answers
     // are kept until the server says they changed (a property, a map state,
@@ -102,6 +104,8 @@ struct X11Platform::Private
                 d->forgetChangedFacts(event);
             if (d->keys)
                 d->keys->handleEvent(event);
+            if (d->workAreas)
+                d->workAreas->handleEvent(event);
             return false;
         }
 
@@ -151,6 +155,15 @@ struct X11Platform::Private
             return;
         filter = std::make_unique<EventFilter>(this);
         qApp->installNativeEventFilter(filter.get());
+    }
+
+    X11WorkArea *workAreaWatcher()
+    {
+        if (!workAreas && connection) {
+            workAreas = std::make_unique<X11WorkArea>(connection, root, idBase, idMask);
+            installFilter();
+        }
+        return workAreas.get();
     }
 
     void startCachingFacts()
@@ -869,6 +882,18 @@ void X11Platform::setSkipTaskbar(WId ownWindow)
                                          wanted[1], XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL);
     }
     xcb_flush(d->connection);
+}
+
+QList<QRect> X11Platform::workAreas(const QList<QRect> &screens)
+{
+    X11WorkArea *watcher = d->workAreaWatcher();
+    return watcher ? watcher->workAreas(screens) : QList<QRect>();
+}
+
+void X11Platform::setWorkAreaHandler(const WorkAreaHandler &handler)
+{
+    if (X11WorkArea *watcher = d->workAreaWatcher())
+        watcher->setHandler(handler);
 }
 
 void X11Platform::stackBelow(WId window, WId sibling)

@@ -62,6 +62,9 @@ public:
 
     void stackBelow(WId window, WId sibling) override;
 
+    QList<QRect> workAreas(const QList<QRect> &screens) override;
+    void setWorkAreaHandler(const WorkAreaHandler &handler) override;
+
 private:
     QList<WindowFacts> readWindowFacts(const QList<WId> &windows);
 

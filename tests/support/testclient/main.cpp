@@ -1,9 +1,10 @@
 // varlo-testclient: one small X client whose flags make it the kind of window
 // a test needs (client-side decorated, dock with struts, minimum size, a
-// given window type, maximised). Prints its window id in decimal once mapped
-// and runs until killed or closed by the window manager. With --events it
-// then prints a line per button press ("button B X Y", window coordinates),
-// key press ("key KEYCODE STATE") and focus change ("focus in"/"focus out").
+// given window type, maximised, override-redirect). Prints its window id in
+// decimal once mapped and runs until killed or closed by the window manager.
+// With --events it then prints a line per button press ("button B X Y",
+// window coordinates), key press ("key KEYCODE STATE") and focus change
+// ("focus in"/"focus out").
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
@@ -57,6 +58,7 @@ struct Options
     std::string type = "normal";
     bool maximized = false;
     bool reportEvents = false;
+    bool overrideRedirect = false;
 };
 
 [[noreturn]] void usage(const char *message)
@@ -67,7 +69,7 @@ struct Options
                  "       [--pid|--no-pid] [--csd L,R,T,B] [--dock top|bottom|left|right]\n"
                  "       [--thickness N] [--screen-rect WxH+X+Y] [--min-size WxH] [--border N]\n"
                  "       [--type desktop|utility|toolbar|splash|normal] [--maximized]\n"
-                 "       [--events]\n",
+                 "       [--events] [--override-redirect]\n",
                  message);
     std::exit(2);
 }
@@ -201,6 +203,8 @@ Options parseOptions(int argc, char **argv)
             o.reportEvents = true;
         } else if (arg == "--maximized") {
             o.maximized = true;
+        } else if (arg == "--override-redirect") {
+            o.overrideRedirect = true;
         } else {
             usage(("unknown option " + arg).c_str());
         }
@@ -306,11 +310,12 @@ int main(int argc, char **argv)
     if (o.reportEvents)
         eventMask |=
             XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_FOCUS_CHANGE;
-    const uint32_t values[] = {screen->white_pixel, eventMask};
+    // In the order of the XCB_CW_* bits.
+    const uint32_t values[] = {screen->white_pixel, o.overrideRedirect ? 1u : 0u, eventMask};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, int16_t(g.x), int16_t(g.y),
                       uint16_t(g.width), uint16_t(g.height), uint16_t(o.border),
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
 
     xcb_icccm_set_wm_name(c, w, XCB_ATOM_STRING, 8, uint32_t(o.title.size()), o.title.data());
     xcb_ewmh_set_wm_name(&ewmh, w, uint32_t(o.title.size()), o.title.data());
