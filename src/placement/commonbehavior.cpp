@@ -27,7 +27,8 @@ struct CommonBehavior::Private
     DragFrame *preview = nullptr;
     int previewScreen = -1;
     int cycleScreen = 0;
-    const ShortcutListItem *lastShortcut = nullptr;
+    // By id only: the model replaces its items at every reload, and a new item
+    // may sit where an old one was.
     int lastShortcutId = -1;
     WId lastWindow = 0;
     QSettings settings;
@@ -233,15 +234,12 @@ void CommonBehavior::placeByShortcut(const ShortcutListItem *item)
     if (!item)
         return;
     const WId window = foregroundWindow();
-    // Compared by id as well: the model may have rebuilt its items since.
     const bool cycling = SettingsStore::readBool(d->settings, QStringLiteral("cycle_screens"))
-                         && item == d->lastShortcut && item->id() == d->lastShortcutId
-                         && window == d->lastWindow;
+                         && item->id() == d->lastShortcutId && window == d->lastWindow;
     if (cycling) {
         const int count = qMax(1, d->desktopAreaCache->screenCount());
         d->cycleScreen = (d->cycleScreen + 1) % count;
     } else {
-        d->lastShortcut = item;
         d->lastShortcutId = item->id();
         d->lastWindow = window;
         d->cycleScreen = screenAtCursor();

@@ -70,6 +70,17 @@ private Q_SLOTS:
 
     void cleanupTestCase() { qDeleteAll(m_items); }
 
+public:
+    ShortcutListItem *findItem(int id) const
+    {
+        for (ShortcutListItem *item : m_items)
+            if (item->id() == id)
+                return item;
+        return nullptr;
+    }
+
+private Q_SLOTS:
+
     void init()
     {
         {
@@ -212,6 +223,24 @@ private Q_SLOTS:
         m_behavior->shortcutActivated(8);
         QCOMPARE(m_behavior->cycleScreen(), 2);
         QVERIFY(m_host->calls.isEmpty()); // keep_open: nothing hidden
+
+        // The model rebuilds its items at every change: the same id is the
+        // same shortcut, another id is not, wherever its item lives.
+        m_behavior->shortcutActivated(8);
+        QCOMPARE(m_behavior->cycleScreen(), 0);
+        const int at = int(m_items.indexOf(findItem(8)));
+        auto replace = [&](int id) {
+            delete m_items.takeAt(at);
+            m_items.insert(at, new ShortcutListItem(id, "global right", "Ctrl+Alt+Right", QSize(2, 1),
+                                                    QRect(1, 0, 1, 1), true, true, false));
+        };
+        replace(8);
+        m_behavior->shortcutActivated(8);
+        QCOMPARE(m_behavior->cycleScreen(), 1);
+        replace(9);
+        m_behavior->shortcutActivated(9);
+        QCOMPARE(m_behavior->cycleScreen(), 1); // from the window's own screen again
+        replace(8);
     }
 
     void withoutCyclingEveryPressStaysOnTheWindowsScreen()
