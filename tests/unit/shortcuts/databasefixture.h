@@ -11,6 +11,13 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTest>
+
+inline QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
 
 // A data folder of its own for each test: $XDG_DATA_HOME points into a fresh
 // temporary folder, under which the program keeps "Orrith LLC/Varlo/".
@@ -30,6 +37,14 @@ public:
     /** Everything in the folder: the database and any journal SQLite left beside it. */
     QStringList files() const { return QDir(folder()).entryList(QDir::Files | QDir::Hidden); }
 
+    /** Closes the connection; the file must hold these bytes, with no journal beside it. */
+    void expectUnchanged(const QByteArray &before) const
+    {
+        closeDatabase();
+        QCOMPARE(fileBytes(database()), before);
+        QCOMPARE(files(), QStringList{"shortcuts.db"});
+    }
+
     static void closeDatabase()
     {
         QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
@@ -39,12 +54,6 @@ public:
 private:
     QTemporaryDir m_root;
 };
-
-inline QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
 {

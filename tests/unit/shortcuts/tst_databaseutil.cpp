@@ -220,9 +220,7 @@ void TestDatabaseUtil::currentFileIsLeftAlone()
     QCOMPARE(log.texts(QtDebugMsg),
              (QStringList{"Database schema version: 3", "Database is up-to-date."}));
     QCOMPARE(log.all().size(), 2);
-    DataHome::closeDatabase();
-    QCOMPARE(fileBytes(m_home->database()), before);
-    QCOMPARE(m_home->files(), QStringList{"shortcuts.db"});
+    m_home->expectUnchanged(before);
 }
 
 void TestDatabaseUtil::statementsAreSplit_data()
@@ -302,9 +300,7 @@ void TestDatabaseUtil::failedUpgradeChangesNothing()
     const QStringList warnings = log.texts(QtWarningMsg);
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings.first().startsWith(warning), qPrintable(warnings.first()));
-    DataHome::closeDatabase();
-    QCOMPARE(fileBytes(m_home->database()), content);
-    QCOMPARE(m_home->files(), QStringList{"shortcuts.db"});
+    m_home->expectUnchanged(content);
 }
 
 void TestDatabaseUtil::unusableFileIsNeverWritten_data()
@@ -374,9 +370,7 @@ void TestDatabaseUtil::unusableFileIsNeverWritten()
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings.first().contains(warning), qPrintable(warnings.first()));
     QVERIFY(warnings.first().contains(m_home->database()));
-    DataHome::closeDatabase();
-    QCOMPARE(fileBytes(m_home->database()), content);
-    QCOMPARE(m_home->files(), QStringList{"shortcuts.db"});
+    m_home->expectUnchanged(content);
 }
 
 void TestDatabaseUtil::unopenableFileFailsCleanly()
@@ -435,8 +429,7 @@ void TestDatabaseUtil::lockOfAnotherConnectionIsWaitedFor()
     QVERIFY(holder.wait(10000));
     // Once the lock is gone the shortcuts read, even over a read-only connection.
     QCOMPARE(ShortcutModel().rowCount(), 2);
-    DataHome::closeDatabase();
-    QCOMPARE(fileBytes(m_home->database()), content);
+    m_home->expectUnchanged(content);
 }
 
 QTEST_MAIN(TestDatabaseUtil)
