@@ -151,6 +151,26 @@ void showDuplicateMessage(const QString &shortcut)
     box.exec();
 }
 
+// Qt warns on its own about a query on a closed connection; DatabaseUtil has said why it is.
+bool isOpen(const QSqlDatabase &db)
+{
+    if (db.isOpen())
+        return true;
+    vDebug() << "No shortcuts database is open.";
+    return false;
+}
+
+// exec() after a failed prepare() reports an error of its own, so the first is logged here.
+bool prepared(QSqlQuery &query, const char *statement)
+{
+    if (!isOpen(database()))
+        return false;
+    if (query.prepare(QLatin1String(statement)))
+        return true;
+    vDebug() << query.lastError().text();
+    return false;
+}
+
 void bindShortcut(QSqlQuery &query, const QString &name, const QString &shortcut, QSize gridSize,
                   QRect selection, bool global, bool enabled, bool subdivided)
 {
@@ -218,10 +238,14 @@ bool ShortcutModel::removeRows(int row, int count, const QModelIndex &parent)
     const bool transaction = db.transaction();
     for (int i = 0; i < count; ++i) {
         QSqlQuery query(db);
-        query.prepare(QLatin1String(deleteShortcut));
-        query.bindValue(0, itemAt(row + i)->id());
-        if (!query.exec()) {
-            vDebug() << query.lastError().text();
+        bool deleted = prepared(query, deleteShortcut);
+        if (deleted) {
+            query.bindValue(0, itemAt(row + i)->id());
+            deleted = query.exec();
+            if (!deleted)
+                vDebug() << query.lastError().text();
+        }
+        if (!deleted) {
             if (transaction)
                 db.rollback();
             return false;
@@ -269,7 +293,8 @@ bool ShortcutModel::addShortcut(const QString &name, const QString &shortcut, QS
         return false;
     }
     QSqlQuery query(database());
-    query.prepare(QLatin1String(insertShortcut));
+    if (!prepared(query, insertShortcut))
+        return false;
     bindShortcut(query, name, shortcut, gridSize, selection, global, enabled, subdivided);
     return d->saved(this, query);
 }
@@ -283,13 +308,14 @@ bool ShortcutModel::updateShortcut(int id, const QString &name, const QString &s
         showDuplicateMessage(shortcut);
         return false;
     }
-    // A row deleted meanwhile would otherwise count as saved.
+    // An id the model does not hold would count as saved: the UPDATE changes no row.
     if (!itemById(id)) {
         vDebug() << "No shortcut" << id << "to update.";
         return false;
     }
     QSqlQuery query(database());
-    query.prepare(QLatin1String(updateShortcutRow));
+    if (!prepared(query, updateShortcutRow))
+        return false;
     bindShortcut(query, name, shortcut, gridSize, selection, global, enabled, subdivided);
     query.bindValue(11, id);
     return d->saved(this, query);
@@ -301,10 +327,8 @@ void ShortcutModel::reload()
     d->items.clear();
 
     const QSqlDatabase db = database();
-    if (!db.isOpen()) {
-        vDebug() << "No shortcuts database is open.";
+    if (!isOpen(db))
         return;
-    }
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.exec(QLatin1String(selectAll))) {

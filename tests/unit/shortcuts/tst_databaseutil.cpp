@@ -380,7 +380,9 @@ void TestDatabaseUtil::unopenableFileFailsCleanly()
     LogCapture log;
     DatabaseUtil util;
     QVERIFY(!util.initialize());
-    QCOMPARE(ShortcutModel().rowCount(), 0);
+    ShortcutModel model;
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(!model.addShortcut("Up", "Ctrl+Alt+Up", {6, 6}, {0, 0, 6, 3}, false, true, false));
     QCOMPARE(log.texts(QtWarningMsg), QStringList{"Failed to open database connection."});
 }
 
