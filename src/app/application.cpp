@@ -2,7 +2,9 @@
 
 #include "commonbehavior.h"
 #include "crashhandler.h"
+#include "databaseutil.h"
 #include "desktopareacache.h"
+#include "globalshortcut.h"
 #include "gridwindow.h"
 #include "keyboardhook.h"
 #include "ontopmessagebox.h"
@@ -11,6 +13,9 @@
 #include "programicon.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
+#include "shortcutlistitem.h"
+#include "shortcutmanager.h"
+#include "shortcutmodel.h"
 #include "singleinstance.h"
 #include "terminationwatcher.h"
 #include "varlolog.h"
@@ -21,6 +26,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QMenu>
 #include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -40,22 +46,26 @@ struct HookRelease
 {
     void operator()(KeyboardHook *) const { KeyboardHook::destroyInstance(); }
 };
+
+struct ManagerRelease
+{
+    void operator()(ShortcutManager *) const { ShortcutManager::destroyInstance(); }
+};
 } // namespace
 
 struct Application::Private
 {
     // Members are destroyed in reverse order of declaration. Read bottom up,
-    // this is the order the program is taken apart in: the shortcut manager
-    // and the tray menu join it where their comments stand.
+    // this is the order the program is taken apart in.
     PanelList grids;
     std::unique_ptr<SettingsWindow> settingsWindow;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<KeyboardHook, HookRelease> keyboardHook;
     std::unique_ptr<CrashHandler> crashHandler;
     std::unique_ptr<CommonBehavior> commonBehavior;
-    // tray menu
+    std::unique_ptr<QMenu> trayMenu;
     std::unique_ptr<QSystemTrayIcon> trayIcon;
-    // shortcut manager
+    std::unique_ptr<ShortcutManager, ManagerRelease> shortcutManager;
 
     DesktopAreaCache *desktopAreaCache = nullptr;
     QIcon trayIconImage;
@@ -126,17 +136,36 @@ void Application::init()
     else
         vWarning() << "No private folder for crash reports; crashes will not be reported.";
 
+    {
+        DatabaseUtil database;
+        if (!database.initialize())
+            vWarning() << "Could not initialize database. Shortcuts will not function properly.";
+    }
+    d->shortcutManager.reset(ShortcutManager::instance());
+
     vDebug() << "Installing keyboard hook.";
     d->keyboardHook.reset(KeyboardHook::instance());
     if (!d->keyboardHook->install())
         vWarning() << "Could not install keyboard hook. Alt-subdivide will not function properly.";
 
     d->commonBehavior = std::make_unique<CommonBehavior>(this);
+    ShortcutManager *manager = d->shortcutManager.get();
+    connect(manager, &ShortcutManager::gridWindowShortcutActivated, this,
+            &Application::gridWindowShortcutActivated);
+    connect(manager, &ShortcutManager::shortcutActivated, d->commonBehavior.get(),
+            &CommonBehavior::shortcutActivated);
+    d->commonBehavior->setShortcutLookup(
+        [manager](int id) -> const ShortcutListItem * { return manager->model()->itemById(id); });
 
     const QList<QScreen *> screens = QGuiApplication::screens();
     for (int i = 0; i < screens.size(); ++i)
         vDebug() << "Screen" << i << ":" << screens.at(i)->geometry();
     watchScreens();
+
+    // The general tab brings the panel hot key in line with its setting at
+    // every start; until it exists, that is done here.
+    manager->setGridWindowShortcutEnabled(
+        SettingsStore::readBool(*d->settings, QStringLiteral("use_hotkey")));
 
     d->settings->setValue(QStringLiteral("grid/subdivided"), false);
 
@@ -151,7 +180,7 @@ void Application::init()
     connect(d->keyboardHook.get(), &KeyboardHook::altUp, this, &Application::toggleSubdivide,
             Qt::QueuedConnection);
 
-    updateTray();
+    buildTray();
 
     d->commonBehavior->setForegroundWindowData();
 
@@ -188,11 +217,15 @@ void Application::watchScreens()
 int Application::run()
 {
     const bool background = startsInBackground(QCoreApplication::arguments());
+    d->shortcutManager->disableAllShortcuts();
     d->settings->setValue(QStringLiteral("first_launch"), false);
-    if (background)
+    d->shortcutManager->enableAllShortcuts();
+    if (background) {
+        d->shortcutManager->disableNonGlobalShortcuts();
         vDebug() << "Started in the background.";
-    else
+    } else {
         showGrids();
+    }
     // Start-up can process events (showing windows does); a SIGTERM that
     // arrived meanwhile must still end the program.
     if (d->terminationWatcher->requested())
@@ -300,10 +333,19 @@ void Application::hideGrids()
 
 void Application::displayChanged()
 {
-    // The shortcut manager joins here: all off while settings are edited, all
-    // on with the panels, only the global ones in the background.
-    if (!settingsVisible() && panelsVisible())
+    // All named shortcuts off while settings are edited (the editors record
+    // any combination), all on with the panels, only the global ones else.
+    if (d->shortcutManager) {
+        d->shortcutManager->disableAllShortcuts();
+        if (!settingsVisible()) {
+            d->shortcutManager->enableAllShortcuts();
+            if (panelsVisible())
+                return;
+            d->shortcutManager->disableNonGlobalShortcuts();
+        }
+    } else if (!settingsVisible() && panelsVisible()) {
         return;
+    }
     if (d->commonBehavior)
         d->commonBehavior->hidePreview();
 }
@@ -433,9 +475,57 @@ void Application::showAbout()
     // The About window arrives with the settings window.
 }
 
+void Application::buildTray()
+{
+    d->trayIcon = std::make_unique<QSystemTrayIcon>(d->trayIconImage);
+    d->trayMenu = std::make_unique<QMenu>();
+    connect(d->trayIcon.get(), &QSystemTrayIcon::activated, this, &Application::trayActivated);
+    d->trayMenu->addAction(QStringLiteral("Preferences"), this, qOverload<>(&Application::showSettings));
+    if (!SettingsStore::readBool(*d->settings, QStringLiteral("NoUpdate")))
+        d->trayMenu->addAction(QStringLiteral("Check for updates now"), d->commonBehavior.get(),
+                               &CommonBehavior::forceUpdateCheck);
+    d->trayMenu->addSeparator();
+    d->trayMenu->addAction(QStringLiteral("Help"), this, qOverload<>(&Application::openHelpDocument));
+    d->trayMenu->addAction(QStringLiteral("About Varlo"), this, &Application::showAbout);
+    d->trayMenu->addAction(QStringLiteral("Quit"), this, &QCoreApplication::quit);
+    d->trayIcon->setContextMenu(d->trayMenu.get());
+    updateTray();
+    // Qt shows the icon once a tray turns up; until then the panels are
+    // reached by the hot key and by starting Varlo again.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        vDebug() << "No system tray yet: the icon appears when one starts.";
+}
+
+QSystemTrayIcon *Application::trayIcon() const
+{
+    return d->trayIcon.get();
+}
+
 void Application::updateTray()
 {
-    // The tray icon arrives with its menu.
+    if (!d->trayIcon)
+        return;
+    const GlobalShortcut *hotKey = d->shortcutManager ? d->shortcutManager->gridWindowShortcut() : nullptr;
+    if (hotKey && hotKey->isRegistered() && !hotKey->shortcut().isEmpty())
+        d->trayIcon->setToolTip(QStringLiteral("Varlo (press \"%1\" to activate)")
+                                    .arg(hotKey->shortcut().toString(QKeySequence::PortableText)));
+    else
+        d->trayIcon->setToolTip(QStringLiteral("Varlo"));
+    if (SettingsStore::readBool(*d->settings, QStringLiteral("show_tray")))
+        d->trayIcon->show();
+    else
+        d->trayIcon->hide();
+}
+
+void Application::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    // A single click; the menu opens by itself on a right click.
+    if (reason != QSystemTrayIcon::Trigger || d->grids.isEmpty())
+        return;
+    if (panelsVisible())
+        hideGrids(false);
+    else
+        showGrids();
 }
 
 void Application::wakeUp()

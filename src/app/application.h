@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QSize>
+#include <QSystemTrayIcon>
 #include <QUrl>
 
 #include <memory>
@@ -43,6 +44,8 @@ public:
     QSize effectiveGridSize() const;
 
     QList<GridWindow *> grids() const;
+    /** The tray icon (its menu is its context menu); null before init(). */
+    QSystemTrayIcon *trayIcon() const;
 
     // PanelHost
     QWidget *gridWindow(int screen) const override;
@@ -65,6 +68,7 @@ public Q_SLOTS:
 
 protected Q_SLOTS:
     void initializeGrids();
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void gridWindowShortcutActivated();
     void screenFocusChanged(int focus_screen);
     void reCenterGrid(int screen);
@@ -81,6 +85,7 @@ private Q_SLOTS:
 
 private:
     void applicationDeactivated();
+    void buildTray();
     void watchScreens();
 
     struct Private;

@@ -60,8 +60,12 @@ GlobalShortcut::GlobalShortcut(QObject *parent) : QObject(parent), d(std::make_u
 
 GlobalShortcut::~GlobalShortcut()
 {
-    if (d->key != 0)
+    if (!d->held.isEmpty()) {
         unsetShortcut();
+    } else if (d->key != 0) {
+        // Refused: nothing to give back, and nothing worth a warning.
+        dropFromTable();
+    }
     g_live.removeOne(this);
     if (g_live.isEmpty())
         Platform::instance()->setHotKeyHandler(nullptr);
@@ -207,6 +211,21 @@ bool GlobalShortcut::setShortcut(int id, const QKeySequence &shortcut)
     return result;
 }
 
+void GlobalShortcut::dropFromTable()
+{
+    const Combination main(nativeKeycode(d->key), nativeModifiers(d->modifiers));
+    for (const Combination &c : {main, Combination(keypadKeycode(d->key), main.second)}) {
+        if (table().value(c) && table().value(c) != this)
+            continue;
+        table().remove(c);
+        // Another of ours may still hold it (this one was refused): presses go there again.
+        for (GlobalShortcut *other : std::as_const(g_live)) {
+            if (other != this && other->d->held.contains(c))
+                table().insert(c, other);
+        }
+    }
+}
+
 bool GlobalShortcut::unsetShortcut()
 {
     const Combination main(nativeKeycode(d->key), nativeModifiers(d->modifiers));
@@ -219,14 +238,7 @@ bool GlobalShortcut::unsetShortcut()
     if (result && keypad.first != 0 && !d->held.contains(keypad))
         result = false;
     d->held.clear();
-    for (const Combination &c : {main, keypad}) {
-        table().remove(c);
-        // Another of ours may still hold it (this one was refused): presses go there again.
-        for (GlobalShortcut *other : std::as_const(g_live)) {
-            if (other != this && other->d->held.contains(c))
-                table().insert(c, other);
-        }
-    }
+    dropFromTable();
 
     if (result)
         d->registered = false;

@@ -46,6 +46,9 @@ Q_SIGNALS:
     void activated(int id);
 
 private:
+    /** Takes this object's combinations out of the table of presses. */
+    void dropFromTable();
+
     struct Private;
     std::unique_ptr<Private> d;
 };
