@@ -1048,6 +1048,14 @@ quint32 XTestUtil::windowUnderPointer()
     return child;
 }
 
+QList<quint32> XTestUtil::descendantsOf(quint32 window)
+{
+    QList<quint32> result = childrenOf(window);
+    for (qsizetype i = 0; i < result.size(); ++i)
+        result += childrenOf(result.at(i));
+    return result;
+}
+
 QList<quint32> XTestUtil::windowsOf(qint64 pid, bool all)
 {
     QList<quint32> result;

@@ -179,6 +179,8 @@ public:
     static QList<QRect> edgeBars(const QRect &screen);
     /** The root's children, bottom of the stack first. */
     static QList<quint32> rootChildren();
+    /** Every window below window, at any depth (an icon a tray host embedded, say). */
+    static QList<quint32> descendantsOf(quint32 window);
     /** The child of the root that holds window: its frame, or itself when unmanaged; 0 if gone. */
     static quint32 topLevelOf(quint32 window);
     /** The child of the root under the pointer, 0 for the bare root. */
