@@ -2,6 +2,7 @@
 
 #include "procfs.h"
 #include "varlolog.h"
+#include "x11hotkeys.h"
 #include "x11keywatcher.h"
 #include "x11workarea.h"
 
@@ -74,6 +75,7 @@ struct X11Platform::Private
     QList<xcb_atom_t> supported;
 
     std::unique_ptr<X11KeyWatcher> keys;
+    std::unique_ptr<X11HotKeys> hotKeys;
     std::unique_ptr<X11WorkArea> workAreas;
 
     // The panels ask about the foreground window twice a second. The answers
@@ -104,6 +106,8 @@ struct X11Platform::Private
                 d->forgetChangedFacts(event);
             if (d->keys)
                 d->keys->handleEvent(event);
+            if (d->hotKeys)
+                d->hotKeys->handleEvent(event);
             if (d->workAreas)
                 d->workAreas->handleEvent(event);
             return false;
@@ -164,6 +168,15 @@ struct X11Platform::Private
             installFilter();
         }
         return workAreas.get();
+    }
+
+    X11HotKeys *hotKeyGrabber()
+    {
+        if (!hotKeys && connection) {
+            hotKeys = std::make_unique<X11HotKeys>(connection, root);
+            installFilter();
+        }
+        return hotKeys.get();
     }
 
     void startCachingFacts()
@@ -798,6 +811,28 @@ void X11Platform::stopWatchingKeys()
 {
     if (d->keys)
         d->keys->stop();
+}
+
+bool X11Platform::grabHotKey(quint32 vk, quint32 modifiers)
+{
+    X11HotKeys *hotKeys = d->hotKeyGrabber();
+    if (!hotKeys) {
+        d->lastError = QStringLiteral("no X11 connection");
+        return false;
+    }
+    return hotKeys->grab({{vk, modifiers}}, &d->lastError).value(0);
+}
+
+bool X11Platform::ungrabHotKey(quint32 vk, quint32 modifiers)
+{
+    X11HotKeys *hotKeys = d->hotKeyGrabber();
+    return hotKeys && hotKeys->ungrab({vk, modifiers}, &d->lastError);
+}
+
+void X11Platform::setHotKeyHandler(const HotKeyHandler &handler)
+{
+    if (X11HotKeys *hotKeys = d->hotKeyGrabber())
+        hotKeys->setHandler(handler);
 }
 
 bool X11Platform::waitForWindowManager(WId window, int timeoutMs)

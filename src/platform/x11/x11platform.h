@@ -54,6 +54,10 @@ public:
     bool watchKeys(const KeyWatcher &watcher) override;
     void stopWatchingKeys() override;
 
+    bool grabHotKey(quint32 vk, quint32 modifiers) override;
+    bool ungrabHotKey(quint32 vk, quint32 modifiers) override;
+    void setHotKeyHandler(const HotKeyHandler &handler) override;
+
     bool waitForWindowManager(WId window, int timeoutMs) override;
     void setActiveWindowHandler(const std::function<void()> &handler) override;
     void setFramesChangedHandler(const std::function<void(WId)> &handler) override;
