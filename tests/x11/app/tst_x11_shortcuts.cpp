@@ -1,12 +1,23 @@
 // Varlo in the tray and on its hot keys, end to end on a private two-screen
 // desktop with Openbox: a tray host (trayer), xterms, keys typed through XTEST.
 
+#include "databaseutil.h"
+#include "desktopareacache.h"
+#include "placementgeometry.h"
+#include "shortcutmodel.h"
 #include "xtestutil.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
+#include <QSqlDatabase>
 #include <QTest>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -22,6 +33,76 @@ bool waitForLog(const QString &text, int count = 1)
 }
 
 const QString kReady = QStringLiteral("| Finished application initialization.");
+
+// An xterm sizes itself in whole character cells: its frame's corner lands
+// exactly, its size up to one cell short.
+bool landedOn(quint32 window, const QRect &expected)
+{
+    const QRect r = XTestUtil::outerFrame(window);
+    return r.topLeft() == expected.topLeft() && r.width() <= expected.width()
+           && r.height() <= expected.height() && expected.width() - r.width() < 16
+           && expected.height() - r.height() < 24;
+}
+
+QString describe(const QRect &r)
+{
+    return QStringLiteral(" %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+QRect cells(int screen, QSize grid, QRect selection)
+{
+    return placementRect(DesktopAreaCache::instance()->availableGeometry(screen), Util::MarginMetrics_t(),
+                         grid, selection)
+        .toRect();
+}
+
+// Another program that holds a key combination, as a desktop's own shortcuts do.
+class KeyHolder
+{
+public:
+    KeyHolder() : c(xcb_connect(nullptr, nullptr)) {}
+    ~KeyHolder() { xcb_disconnect(c); }
+    bool grab(xcb_keysym_t keysym, uint16_t modifiers)
+    {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(c);
+        xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, keysym);
+        const xcb_keycode_t keycode = codes ? codes[0] : 0;
+        std::free(codes);
+        xcb_key_symbols_free(symbols);
+        xcb_generic_error_t *error = keycode ? xcb_request_check(c, xcb_grab_key_checked(c, 1, root, modifiers, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)) : nullptr;
+        std::free(error);
+        return keycode && !error;
+    }
+
+private:
+    xcb_connection_t *c;
+};
+
+struct Row
+{
+    QString name;
+    QString keys;
+    QSize grid;
+    QRect selection;
+};
+
+// Rows written as the settings window would, before Varlo starts.
+bool writeShortcuts(const QList<Row> &rows)
+{
+    {
+        DatabaseUtil database;
+        if (!database.initialize())
+            return false;
+        ShortcutModel model;
+        for (const Row &r : rows) {
+            if (!model.addShortcut(r.name, r.keys, r.grid, r.selection, true, true, false))
+                return false;
+        }
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    return true;
+}
 
 } // namespace
 
@@ -114,6 +195,56 @@ private Q_SLOTS:
         QVERIFY(!logText().contains(QStringLiteral("Termination signal")));
     }
 
+    // Keys typed anywhere on the desktop: the named shortcuts place the
+    // window in front and move it on to the next screen when pressed again;
+    // the keypad twin of a digit fires; a combination another program holds
+    // is refused and said so; a layout switch keeps them working; the panel
+    // hot key toggles the panels.
+    void hotKeysOnTheDesktop()
+    {
+        QVERIFY(writeShortcuts({{"left half", "Ctrl+Alt+Left", {2, 1}, {0, 0, 1, 1}},
+                                {"quarter", "Ctrl+Alt+1", {2, 2}, {1, 1, 1, 1}},
+                                {"corner", "Ctrl+Alt+Y", {2, 2}, {0, 0, 1, 1}},
+                                {"right half", "Ctrl+Alt+Right", {2, 1}, {1, 0, 1, 1}}}));
+        {
+            QSettings settings;
+            settings.setValue("cycle_screens", true);
+            settings.setValue("use_hotkey", true);
+            settings.setValue("hotkey", "Ctrl+Alt+D");
+        }
+        KeyHolder other;
+        QVERIFY(other.grab(0xff53 /* Right */, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+        const StartedWindow xterm = XTestUtil::startXterm(QStringLiteral("target"));
+        QVERIFY2(xterm, qPrintable(XTestUtil::lastError()));
+        QVERIFY(XTestUtil::activate(xterm.window));
+        QVERIFY2(startVarlo(), qPrintable(logText()));
+        QVERIFY2(logText().contains("GlobalShortcut failed to register: Ctrl+Alt+Right"), qPrintable(logText()));
+
+        auto pressAndLand = [&](const QString &keys, const QRect &expected) {
+            return XTestUtil::key(keys) && XTestUtil::waitFor([&] { return landedOn(xterm.window, expected); });
+        };
+        QVERIFY2(pressAndLand("ctrl+alt+Left", cells(0, {2, 1}, {0, 0, 1, 1})),
+                 qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window))));
+        QVERIFY2(pressAndLand("ctrl+alt+Left", cells(1, {2, 1}, {0, 0, 1, 1})),
+                 qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window))));
+
+        QVERIFY(XTestUtil::key("Num_Lock"));
+        QVERIFY2(pressAndLand("ctrl+alt+KP_1", cells(1, {2, 2}, {1, 1, 1, 1})),
+                 qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window))));
+        QVERIFY(XTestUtil::key("Num_Lock"));
+
+        // Y and Z trade places on a German keyboard.
+        QVERIFY(XTestUtil::run("setxkbmap", {"de"}).ok());
+        const bool moved = pressAndLand("ctrl+alt+y", cells(1, {2, 2}, {0, 0, 1, 1}));
+        QVERIFY(XTestUtil::run("setxkbmap", {"us"}).ok());
+        QVERIFY2(moved, qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window))));
+
+        QVERIFY(XTestUtil::key("ctrl+alt+d"));
+        QVERIFY2(XTestUtil::waitFor([&] { return visiblePanels().size() == 2; }), qPrintable(logText()));
+        QVERIFY(XTestUtil::key("ctrl+alt+d"));
+        QVERIFY(XTestUtil::waitFor([&] { return visiblePanels().isEmpty(); }));
+    }
+
     // No tray at start: Varlo runs on, and the icon comes with the tray.
     void aTrayThatComesLaterGetsTheIcon()
     {
@@ -127,7 +258,10 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orrith LLC"));
+    QCoreApplication::setApplicationName(QStringLiteral("Varlo"));
     TestX11Shortcuts test;
     return QTest::qExec(&test, argc, argv);
 }
