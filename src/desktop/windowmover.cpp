@@ -203,7 +203,14 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
                  << lastErrorString();
         return;
     }
-    const bool severalScreens = DesktopAreaCache::instance()->screenCount() > 1;
+    // A window reaches another screen first, so that a size the manager
+    // limits by the screen is limited by the right one; on its own screen the
+    // one request with position and size does.
+    const QList<QRect> areas = DesktopAreaCache::instance()->areas();
+    const bool severalScreens = areas.size() > 1;
+    const bool otherScreen = severalScreens
+                             && DesktopAreaCache::screenForRect(areas, WindowChrome::outerFrame(before))
+                                    != DesktopAreaCache::screenForRect(areas, rect);
 
     if (maximize) {
         g_followUp.window = 0;
@@ -227,14 +234,13 @@ void applyWindowRect(QRect rect, float scale, bool maximize, bool adjustChrome, 
         while (platform->windowGeometry(window).maximized && clock.elapsed() < WindowChrome::kWindowManagerTimeoutMs)
             QThread::msleep(5);
     }
-    if (severalScreens) {
-        // Reach the target screen first, so that a size limited by the screen
-        // is limited by the right one.
+    if (otherScreen) {
         platform->moveResizeWindow(window, rect.topLeft(), std::nullopt);
         platform->raiseWindow(window);
     }
 
-    const WindowGeometry now = platform->windowGeometry(window);
+    // Measured again only when the frame may have changed since.
+    const WindowGeometry now = before.maximized || otherScreen ? platform->windowGeometry(window) : before;
     const WindowGeometry &measured = now.valid ? now : before;
     sendPlacement(window, rect, scale, adjustChrome && now.valid, measured);
     g_followUp.window = window;

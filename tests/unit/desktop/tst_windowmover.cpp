@@ -137,7 +137,8 @@ private Q_SLOTS:
         QFETCH(QString, log);
         QFETCH(QString, requests);
 
-        addWindow(QRect(500, 500, 300, 200), frame, gtk, wasMaximized);
+        // On two screens the window starts on the other one than the target.
+        addWindow(QRect(m_dual ? 2500 : 500, 500, 300, 200), frame, gtk, wasMaximized);
         m_fake->setCompositorAvailable(compositor);
         if (!log.isEmpty())
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
@@ -182,6 +183,15 @@ private Q_SLOTS:
         m_fake->setClientSideExtents(0x100, QMargins(26, 23, 26, 29)); // told again, unchanged
         QCoreApplication::sendPostedEvents();
         QCOMPARE(m_fake->requests(), QString());
+    }
+
+    // On its own screen a window is placed with one request, however many
+    // screens there are: a move first would only cost the manager a round.
+    void onItsOwnScreenOneRequest()
+    {
+        addWindow(QRect(500, 500, 300, 200), QMargins(1, 20, 1, 5), std::nullopt);
+        applyWindowRect(QRect(100, 50, 400, 300), 1.0f, false, true, 0x100);
+        QCOMPARE(m_fake->requests(), QStringLiteral("moveSize(100,50 398x275) raise"));
     }
 
     void visibleFrameLandsOnTarget()
