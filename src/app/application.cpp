@@ -217,11 +217,9 @@ void Application::watchScreens()
 int Application::run()
 {
     const bool background = startsInBackground(QCoreApplication::arguments());
-    d->shortcutManager->disableAllShortcuts();
     d->settings->setValue(QStringLiteral("first_launch"), false);
-    d->shortcutManager->enableAllShortcuts();
     if (background) {
-        d->shortcutManager->disableNonGlobalShortcuts();
+        d->shortcutManager->applyActivationRule(false, false);
         vDebug() << "Started in the background.";
     } else {
         showGrids();
@@ -335,17 +333,10 @@ void Application::displayChanged()
 {
     // All named shortcuts off while settings are edited (the editors record
     // any combination), all on with the panels, only the global ones else.
-    if (d->shortcutManager) {
-        d->shortcutManager->disableAllShortcuts();
-        if (!settingsVisible()) {
-            d->shortcutManager->enableAllShortcuts();
-            if (panelsVisible())
-                return;
-            d->shortcutManager->disableNonGlobalShortcuts();
-        }
-    } else if (!settingsVisible() && panelsVisible()) {
+    if (d->shortcutManager)
+        d->shortcutManager->applyActivationRule(panelsVisible(), settingsVisible());
+    if (!settingsVisible() && panelsVisible())
         return;
-    }
     if (d->commonBehavior)
         d->commonBehavior->hidePreview();
 }

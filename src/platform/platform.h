@@ -253,6 +253,17 @@ public:
      * a modal window must defer its work (a queued signal).
      */
     virtual void setHotKeyHandler(const HotKeyHandler &handler) { Q_UNUSED(handler) }
+    /**
+     * Many grabs and ungrabs follow: the first grab may take all of these
+     * (vk, MOD_* pairs) along at once, so that the grabs of them that follow
+     * need not wait for the desktop each. endHotKeyBatch() releases those
+     * taken along that nobody grabbed. Results are the same as without a batch.
+     */
+    virtual void beginHotKeyBatch(const QList<QPair<quint32, quint32>> &combinations)
+    {
+        Q_UNUSED(combinations)
+    }
+    virtual void endHotKeyBatch() {}
 
     // --- Work areas -----------------------------------------------------
 

@@ -170,6 +170,21 @@ quint32 GlobalShortcut::keypadKeycode(int key)
     return key >= 0x30 && key <= 0x39 ? quint32(0x60 + (key - 0x30)) : 0;
 }
 
+QList<QPair<quint32, quint32>> GlobalShortcut::nativeCombinations(const QKeySequence &shortcut)
+{
+    if (shortcut.isEmpty())
+        return {};
+    const int combined = shortcut[0].toCombined();
+    const int key = combined & ~int(kModifierBits);
+    const quint32 mods = nativeModifiers(Qt::KeyboardModifiers(combined & int(kModifierBits)));
+    QList<QPair<quint32, quint32>> result;
+    for (const quint32 vk : {nativeKeycode(key), keypadKeycode(key)}) {
+        if (vk != 0)
+            result.append({vk, mods});
+    }
+    return result;
+}
+
 bool GlobalShortcut::setShortcut(int id, const QKeySequence &shortcut)
 {
     d->id = id;

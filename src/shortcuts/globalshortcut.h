@@ -29,6 +29,8 @@ public:
     static quint32 nativeModifiers(Qt::KeyboardModifiers modifiers);
     /** The keypad twin of a digit key ('0'..'9'), 0 for any other key. */
     static quint32 keypadKeycode(int key);
+    /** The (virtual key, MOD_*) pairs setShortcut() would grab for shortcut. */
+    static QList<QPair<quint32, quint32>> nativeCombinations(const QKeySequence &shortcut);
 
 public Q_SLOTS:
     /**

@@ -1,6 +1,7 @@
 #include "shortcutmanager.h"
 
 #include "globalshortcut.h"
+#include "platform.h"
 #include "settingsstore.h"
 #include "shortcutlistitem.h"
 #include "shortcutmodel.h"
@@ -10,7 +11,29 @@
 
 namespace {
 ShortcutManager *g_instance = nullptr;
+
+QKeySequence sequenceOf(const ShortcutListItem *item)
+{
+    return QKeySequence(item->shortcut(), QKeySequence::NativeText);
 }
+
+// Lets the platform grab the combinations of many shortcuts at once instead
+// of waiting for the desktop at each of them.
+class HotKeyBatch
+{
+public:
+    explicit HotKeyBatch(const QList<const ShortcutListItem *> &items)
+    {
+        QList<QPair<quint32, quint32>> combinations;
+        for (const ShortcutListItem *item : items)
+            combinations += GlobalShortcut::nativeCombinations(sequenceOf(item));
+        Platform::instance()->beginHotKeyBatch(combinations);
+    }
+    ~HotKeyBatch() { Platform::instance()->endHotKeyBatch(); }
+    HotKeyBatch(const HotKeyBatch &) = delete;
+    HotKeyBatch &operator=(const HotKeyBatch &) = delete;
+};
+} // namespace
 
 struct ShortcutManager::Private
 {
@@ -83,6 +106,13 @@ bool ShortcutManager::updateShortcut(int id, const QString &name, const QKeySequ
 
 void ShortcutManager::shortcutsChanged()
 {
+    QList<const ShortcutListItem *> enabled;
+    for (int row = 0; row < d->model->rowCount(); ++row) {
+        const ShortcutListItem *item = d->model->itemAt(row);
+        if (item && item->isEnabled())
+            enabled.append(item);
+    }
+    const HotKeyBatch batch(enabled);
     for (GlobalShortcut *shortcut : std::as_const(d->shortcuts)) {
         if (shortcut->isRegistered())
             shortcut->unsetShortcut();
@@ -92,12 +122,9 @@ void ShortcutManager::shortcutsChanged()
     qDeleteAll(d->refused);
     d->refused.clear();
 
-    for (int row = 0; row < d->model->rowCount(); ++row) {
-        const ShortcutListItem *item = d->model->itemAt(row);
-        if (!item || !item->isEnabled())
-            continue;
+    for (const ShortcutListItem *item : std::as_const(enabled)) {
         auto *shortcut = new GlobalShortcut;
-        if (shortcut->setShortcut(item->id(), QKeySequence(item->shortcut(), QKeySequence::NativeText))) {
+        if (shortcut->setShortcut(item->id(), sequenceOf(item))) {
             connect(shortcut, &GlobalShortcut::activated, this, &ShortcutManager::shortcutActivated);
             d->shortcuts.append(shortcut);
         } else {
@@ -116,11 +143,7 @@ void ShortcutManager::disableAllShortcuts()
 
 void ShortcutManager::enableAllShortcuts()
 {
-    for (GlobalShortcut *shortcut : std::as_const(d->shortcuts)) {
-        const ShortcutListItem *item = d->model->itemById(shortcut->id());
-        if (item && item->isEnabled() && !shortcut->isRegistered())
-            shortcut->setShortcut(shortcut->id(), QKeySequence(item->shortcut(), QKeySequence::NativeText));
-    }
+    applyActivationRule(true, false);
 }
 
 void ShortcutManager::disableNonGlobalShortcuts()
@@ -130,6 +153,27 @@ void ShortcutManager::disableNonGlobalShortcuts()
         if (item && !item->isGlobal() && shortcut->isRegistered())
             shortcut->unsetShortcut();
     }
+}
+
+void ShortcutManager::applyActivationRule(bool panelsVisible, bool settingsVisible)
+{
+    QList<GlobalShortcut *> toRegister;
+    QList<const ShortcutListItem *> items;
+    for (GlobalShortcut *shortcut : std::as_const(d->shortcuts)) {
+        const ShortcutListItem *item = d->model->itemById(shortcut->id());
+        const bool live = item && item->isEnabled() && !settingsVisible && (panelsVisible || item->isGlobal());
+        if (live && !shortcut->isRegistered()) {
+            toRegister.append(shortcut);
+            items.append(item);
+        } else if (!live && shortcut->isRegistered()) {
+            shortcut->unsetShortcut();
+        }
+    }
+    if (toRegister.isEmpty())
+        return;
+    const HotKeyBatch batch(items);
+    for (qsizetype i = 0; i < toRegister.size(); ++i)
+        toRegister[i]->setShortcut(toRegister[i]->id(), sequenceOf(items[i]));
 }
 
 void ShortcutManager::setGridWindowShortcutEnabled(bool toggle)

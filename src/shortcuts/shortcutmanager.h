@@ -47,6 +47,14 @@ public Q_SLOTS:
     void disableNonGlobalShortcuts();
     void disableAllShortcuts();
     void enableAllShortcuts();
+    /**
+     * The rule of what is live: with the settings shown none, with the panels
+     * shown all enabled ones, else the global ones. The same outcome as
+     * disableAll, enableAll and disableNonGlobal in turn, but only what
+     * differs is grabbed or let go (a hundred shortcuts would otherwise be
+     * let go and grabbed again at every showing).
+     */
+    void applyActivationRule(bool panelsVisible, bool settingsVisible);
     /** Rebuilds the named hot keys from the model. */
     void shortcutsChanged();
 

@@ -150,6 +150,12 @@ struct X11HotKeys::Private
     QHash<quint32, Combination> owners;
     bool ownersStale = true;
 
+    // A batch: what its first grab takes along, and what was grabbed ahead
+    // and not asked for yet.
+    bool batching = false;
+    QList<Combination> batchWanted;
+    QSet<quint64> grabbedAhead;
+
     struct KeyState
     {
         bool down = false;
@@ -354,6 +360,17 @@ struct X11HotKeys::Private
         return results;
     }
 
+    /** Forgets a registration and ungrabs what nobody else uses of it. */
+    void release(QHash<quint64, Registration>::iterator it)
+    {
+        QList<quint32> grabs;
+        for (const Grab &g : std::as_const(it->grabs))
+            grabs.append(g.grab);
+        letGo(*it);
+        registrations.erase(it);
+        releaseUnused(grabs);
+    }
+
     /** The keyboard map changed: each combination moves to the keys that carry it now. */
     void grabAgain()
     {
@@ -458,6 +475,23 @@ QList<bool> X11HotKeys::grab(const QList<Combination> &combinations, QString *re
         *reason = QStringLiteral("the keyboard map could not be read");
         return none;
     }
+    if (!d->batchWanted.isEmpty()) {
+        // Those held already are somebody's: never ours to release at the end.
+        QList<Combination> ahead;
+        for (const Combination &c : std::exchange(d->batchWanted, {})) {
+            const auto it = d->registrations.constFind(keyOf(c));
+            if (it == d->registrations.cend() || !it->grabbed)
+                ahead.append(c);
+        }
+        QString ignored; // a refused one is asked for again below and gets its reason then
+        const QList<bool> results = grab(ahead, &ignored);
+        for (qsizetype i = 0; i < ahead.size(); ++i) {
+            if (results[i])
+                d->grabbedAhead.insert(keyOf(ahead[i]));
+        }
+    }
+    for (const Combination &c : combinations)
+        d->grabbedAhead.remove(keyOf(c));
     // Pointers into the hash only once nothing is added: an insertion may move its entries.
     for (const Combination &c : combinations) {
         if (!d->registrations.contains(keyOf(c)))
@@ -490,18 +524,42 @@ QList<bool> X11HotKeys::grab(const QList<Combination> &combinations, QString *re
 bool X11HotKeys::ungrab(Combination combination, QString *reason)
 {
     const auto it = d->registrations.find(keyOf(combination));
-    if (it == d->registrations.end()) {
+    if (it == d->registrations.end() || d->grabbedAhead.contains(it.key())) {
         *reason = QStringLiteral("%1 was not grabbed").arg(describe(combination));
         return false;
     }
-    QList<quint32> grabs;
-    for (const Private::Grab &g : std::as_const(it->grabs))
-        grabs.append(g.grab);
-    d->letGo(*it);
-    d->registrations.erase(it);
-    d->releaseUnused(grabs);
-    xcb_flush(d->connection);
+    const bool wantedAgain = std::any_of(d->batchWanted.cbegin(), d->batchWanted.cend(),
+                                         [&](const Combination &c) { return keyOf(c) == it.key(); });
+    if (wantedAgain) {
+        // The batch grabs it again soon: the server keeps it until the end,
+        // where it goes unless somebody asked for it meanwhile.
+        d->grabbedAhead.insert(it.key());
+        return true;
+    }
+    d->release(it);
+    if (!d->batching)
+        xcb_flush(d->connection);
     return true;
+}
+
+void X11HotKeys::beginBatch(const QList<Combination> &combinations)
+{
+    d->batching = true;
+    d->batchWanted = combinations;
+    d->grabbedAhead.clear();
+}
+
+void X11HotKeys::endBatch()
+{
+    d->batching = false;
+    d->batchWanted.clear();
+    for (const quint64 key : std::exchange(d->grabbedAhead, {})) {
+        const auto it = d->registrations.find(key);
+        if (it != d->registrations.end())
+            d->release(it);
+    }
+    if (d->connection)
+        xcb_flush(d->connection);
 }
 
 void X11HotKeys::setHandler(const Platform::HotKeyHandler &handler)

@@ -32,6 +32,14 @@ public:
     QList<bool> grab(const QList<Combination> &combinations, QString *reason);
     /** Releases one combination; false with reason set when it was not grabbed by us. */
     bool ungrab(Combination combination, QString *reason);
+    /**
+     * Platform::beginHotKeyBatch: the first grab() from here on grabs all of
+     * these as well, in its one round trip, and the later grabs of them are
+     * answered at once. Ungrabs until endBatch() go out together.
+     */
+    void beginBatch(const QList<Combination> &combinations);
+    /** Releases what the batch grabbed ahead and nobody asked for, and sends what waits. */
+    void endBatch();
     void setHandler(const Platform::HotKeyHandler &handler);
 
     /** Looks at one event of Qt's connection; never consumes it. */

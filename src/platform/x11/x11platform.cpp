@@ -829,6 +829,22 @@ bool X11Platform::ungrabHotKey(quint32 vk, quint32 modifiers)
     return hotKeys && hotKeys->ungrab({vk, modifiers}, &d->lastError);
 }
 
+void X11Platform::beginHotKeyBatch(const QList<QPair<quint32, quint32>> &combinations)
+{
+    if (X11HotKeys *hotKeys = d->hotKeyGrabber()) {
+        QList<X11HotKeys::Combination> list;
+        for (const auto &[vk, modifiers] : combinations)
+            list.append({vk, modifiers});
+        hotKeys->beginBatch(list);
+    }
+}
+
+void X11Platform::endHotKeyBatch()
+{
+    if (X11HotKeys *hotKeys = d->hotKeyGrabber())
+        hotKeys->endBatch();
+}
+
 void X11Platform::setHotKeyHandler(const HotKeyHandler &handler)
 {
     if (X11HotKeys *hotKeys = d->hotKeyGrabber())

@@ -56,6 +56,8 @@ public:
 
     bool grabHotKey(quint32 vk, quint32 modifiers) override;
     bool ungrabHotKey(quint32 vk, quint32 modifiers) override;
+    void beginHotKeyBatch(const QList<QPair<quint32, quint32>> &combinations) override;
+    void endHotKeyBatch() override;
     void setHotKeyHandler(const HotKeyHandler &handler) override;
 
     bool waitForWindowManager(WId window, int timeoutMs) override;

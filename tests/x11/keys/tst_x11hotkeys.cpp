@@ -367,6 +367,27 @@ private Q_SLOTS:
         QVERIFY(pressedOnce(combo)); // the next press is a press again
         QCOMPARE(presses.size(), 2);
     }
+
+    // Grabbed ahead in a batch: what was asked for stays, what another client
+    // holds is refused as ever, what was ours before stays ours, the rest
+    // goes back at the end.
+    void batchKeepsOnlyWhatWasAskedFor()
+    {
+        const Combo right{0x27, Ctrl | Alt, "ctrl+alt+Right", 0xff53};
+        const Combo ctrl3{0x33, Ctrl, "ctrl+3", '3'};
+        QVERIFY2(grab(winF12), qPrintable(platform()->lastErrorString()));
+        QVERIFY(other.grab(other.keycode(ctrlAltLeft.keysym), XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+        platform()->beginHotKeyBatch({{ctrlAltLeft.vk, ctrlAltLeft.modifiers}, {right.vk, right.modifiers},
+                                      {ctrl3.vk, ctrl3.modifiers}, {winF12.vk, winF12.modifiers}});
+        QVERIFY(grab(right));
+        QVERIFY(!grab(ctrlAltLeft));
+        QVERIFY2(platform()->lastErrorString().contains(QLatin1String("BadAccess")),
+                 qPrintable(platform()->lastErrorString()));
+        platform()->endHotKeyBatch();
+        QVERIFY(pressedOnce(right));
+        QVERIFY(pressedOnce(winF12));
+        QVERIFY(other.grab(other.keycode(ctrl3.keysym), XCB_MOD_MASK_CONTROL));
+    }
 };
 
 QTEST_MAIN(TestX11HotKeys)
