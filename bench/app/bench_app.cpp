@@ -1,12 +1,23 @@
 // Prints how fast Varlo answers and what it costs, measured from outside as a
-// user meets it. VARLO_BENCH_IDLE_SECONDS (default 60) and
-// VARLO_BENCH_PLACEMENTS (default 1000) shorten a run.
+// user meets it, with a hundred named shortcuts registered.
+// VARLO_BENCH_IDLE_SECONDS (default 60), VARLO_BENCH_PLACEMENTS (default
+// 1000) and VARLO_BENCH_PRESSES (default 200) shorten a run.
 
+#include "databaseutil.h"
+#include "desktopareacache.h"
+#include "globalshortcut.h"
+#include "placementgeometry.h"
+#include "platform.h"
+#include "shortcutmanager.h"
+#include "shortcutmodel.h"
 #include "xtestutil.h"
+
+#include <QApplication>
+#include <QKeySequence>
+#include <QSqlDatabase>
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
 #include <QThread>
@@ -96,18 +107,91 @@ long cpuTicks(qint64 pid)
     return fields.value(11).toLong() + fields.value(12).toLong(); // utime + stime
 }
 
+// A hundred named shortcuts, as a heavy user has: two for the timing (the
+// left half, the right third), the rest registered all the same.
+bool writeShortcuts()
+{
+    {
+        DatabaseUtil database;
+        if (!database.initialize())
+            return false;
+        ShortcutModel model;
+        bool ok = model.addShortcut("left half", "Ctrl+Alt+Left", QSize(2, 1), QRect(0, 0, 1, 1), true, true, false)
+                  && model.addShortcut("right third", "Ctrl+Alt+Right", QSize(3, 1), QRect(2, 0, 1, 1), true, true, false);
+        const Qt::KeyboardModifiers mods[] = {Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier,
+                                              Qt::MetaModifier | Qt::AltModifier,
+                                              Qt::ControlModifier | Qt::MetaModifier,
+                                              Qt::ControlModifier | Qt::ShiftModifier | Qt::MetaModifier};
+        for (int i = 0; ok && model.rowCount() < 100; ++i) {
+            // Written as the settings window writes them, so that every one registers.
+            const QString keys = QKeySequence(QKeyCombination(mods[i / 26], Qt::Key(Qt::Key_A + i % 26)))
+                                     .toString(QKeySequence::NativeText);
+            ok = model.addShortcut(keys, keys, QSize(2, 2), QRect(0, 0, 1, 1), true, true, false);
+        }
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    return true;
+}
+
+// The hundred shortcuts read and registered in this process, as Varlo does
+// at start and after every edit; released again before Varlo itself starts.
+void rebuildFigures()
+{
+    {
+        DatabaseUtil database;
+        if (!database.initialize())
+            return;
+        std::vector<double> rebuilds;
+        QElapsedTimer t;
+        t.start();
+        ShortcutManager *manager = ShortcutManager::instance();
+        const double first = t.nsecsElapsed() / 1e6;
+        for (int i = 0; i < 20; ++i) {
+            t.start();
+            manager->shortcutsChanged();
+            rebuilds.push_back(t.nsecsElapsed() / 1e6);
+        }
+        int registered = 0;
+        for (const GlobalShortcut *s : manager->shortcuts())
+            registered += s->isRegistered();
+        std::printf("rebuild, %d of 100 shortcuts registered:   median %8.2f ms over %zu rebuilds"
+                    " (first, model load included: %.2f ms)\n",
+                    registered, median(rebuilds), rebuilds.size(), first);
+        ShortcutManager::destroyInstance();
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+}
+
+// The frame has reached expected: its corner exactly, its size within a
+// character cell (the xterm's increments).
+bool reached(quint32 window, const QRect &expected)
+{
+    const QRect r = XTestUtil::outerFrame(window);
+    return r.topLeft() == expected.topLeft() && qAbs(r.width() - expected.width()) < 16
+           && qAbs(r.height() - expected.height()) < 24;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Orrith LLC"));
+    QCoreApplication::setApplicationName(QStringLiteral("Varlo"));
     const int screens = QGuiApplication::screens().size();
     const int idleSeconds = qEnvironmentVariableIntValue("VARLO_BENCH_IDLE_SECONDS") > 0
                                 ? qEnvironmentVariableIntValue("VARLO_BENCH_IDLE_SECONDS") : 60;
     const int placements = qEnvironmentVariableIntValue("VARLO_BENCH_PLACEMENTS") > 0
                                ? qEnvironmentVariableIntValue("VARLO_BENCH_PLACEMENTS") : 1000;
+    const int presses = qEnvironmentVariableIntValue("VARLO_BENCH_PRESSES") > 0
+                            ? qEnvironmentVariableIntValue("VARLO_BENCH_PRESSES") : 200;
+    if (!writeShortcuts()) {
+        std::printf("the shortcuts could not be written\n");
+        return 1;
+    }
     std::printf("Varlo on %d screen(s), %s server\n", screens, qPrintable(XTestUtil::xrunServer()));
+    rebuildFigures();
 
     const StartedWindow xterm = XTestUtil::startXterm("bench");
     if (!xterm) {
@@ -165,7 +249,67 @@ int main(int argc, char **argv)
     QThread::sleep(idleSeconds);
     const long ticks1 = cpuTicks(pid);
     const double cpuPercent = 100.0 * double(ticks1 - ticks0) / double(sysconf(_SC_CLK_TCK)) / idleSeconds;
-    std::printf("idle CPU, panels hidden, %3d s:           %8.3f %% of one core\n", idleSeconds, cpuPercent);
+    std::printf("idle CPU, panels hidden, %3d s:           %8.3f %% of one core"
+                " (100 named shortcuts registered)\n", idleSeconds, cpuPercent);
+
+    // A named shortcut: the press (XTEST, Ctrl+Alt held) to the xterm at its
+    // place, then wmctrl doing the same moves for comparison.
+    {
+        const QRect area = DesktopAreaCache::instance()->availableGeometry(0);
+        const QRect targets[2] = {
+            placementRect(area, Util::MarginMetrics_t(), QSize(2, 1), QRect(0, 0, 1, 1)).toRect(),
+            placementRect(area, Util::MarginMetrics_t(), QSize(3, 1), QRect(2, 0, 1, 1)).toRect()};
+        XTestUtil::activate(xterm.window);
+        XTestUtil::fakeKey(0xffe3, true); // Control_L
+        XTestUtil::fakeKey(0xffe9, true); // Alt_L
+        ConfigureWatcher watcher(xterm.window);
+        std::vector<double> hotKey;
+        for (int i = 0; i < presses; ++i) {
+            const quint32 arrow = i % 2 ? 0xff53 : 0xff51; // Right, Left
+            QElapsedTimer t;
+            t.start();
+            XTestUtil::fakeKey(arrow, true);
+            XTestUtil::fakeKey(arrow, false);
+            if (watcher.waitFor([&] { return reached(xterm.window, targets[i % 2]); }, 3000))
+                hotKey.push_back(t.nsecsElapsed() / 1e6);
+        }
+        XTestUtil::fakeKey(0xffe9, false);
+        XTestUtil::fakeKey(0xffe3, false);
+        std::printf("hot-key press -> window placed:          median %8.2f ms over %zu of %d presses\n",
+                    median(hotKey), hotKey.size(), presses);
+
+        const std::optional<QMargins> frame = XTestUtil::frameExtents(xterm.window);
+        const QMargins f = frame.value_or(QMargins());
+        std::vector<double> peer;
+        for (int i = 0; i < qMin(presses, 50); ++i) {
+            const QRect &target = targets[i % 2];
+            QElapsedTimer t;
+            t.start();
+            XTestUtil::run("wmctrl", {"-i", "-r", QString::number(xterm.window), "-e",
+                                      QStringLiteral("0,%1,%2,%3,%4").arg(target.x()).arg(target.y())
+                                          .arg(target.width() - f.left() - f.right())
+                                          .arg(target.height() - f.top() - f.bottom())});
+            if (watcher.waitFor([&] { return reached(xterm.window, target); }, 3000))
+                peer.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::printf("wmctrl -e, same moves (process included): median %7.2f ms over %zu moves\n",
+                    median(peer), peer.size());
+
+        // The same request Varlo sends, from this process: what the window
+        // manager, the xterm and this measurement take whoever asks.
+        std::vector<double> floor;
+        for (int i = 0; i < qMin(presses, 50); ++i) {
+            const QRect &target = targets[i % 2];
+            QElapsedTimer t;
+            t.start();
+            Platform::instance()->moveResizeWindow(xterm.window, target.topLeft(),
+                                                   target.marginsRemoved(f).size());
+            if (watcher.waitFor([&] { return reached(xterm.window, target); }, 3000))
+                floor.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::printf("the same request sent directly:          median %8.2f ms over %zu moves\n",
+                    median(floor), floor.size());
+    }
 
     // Placements: show, press on one cell, release on another; the time from
     // the release to the xterm at its new place, and memory along the way.

@@ -13,6 +13,7 @@
 #include "platform.h"
 #include "windowinfo.h"
 #include "windowmover.h"
+#include "xtestutil.h"
 
 #include <QApplication>
 #include <QDir>
@@ -136,40 +137,6 @@ double timeForegroundInfo(int rounds)
     return median(ms);
 }
 
-// Our own connection to the server, to see the xterm's ConfigureNotify events.
-struct Watcher
-{
-    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
-    xcb_window_t window = 0;
-
-    explicit Watcher(WId w) : window(xcb_window_t(w))
-    {
-        const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
-        xcb_flush(c);
-    }
-    ~Watcher() { xcb_disconnect(c); }
-
-    // Until a ConfigureNotify leaves the window at outer; false after 2 s.
-    bool waitFor(const QRect &outer, const std::function<QRect()> &current)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 2000) {
-            pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
-            ::poll(&p, 1, 50);
-            bool configured = false;
-            while (xcb_generic_event_t *e = xcb_poll_for_event(c)) {
-                configured = configured || (e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY;
-                free(e);
-            }
-            if (configured && current() == outer)
-                return true;
-        }
-        return false;
-    }
-};
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -245,7 +212,7 @@ int main(int argc, char **argv)
     std::printf("    (desktop entries read %d times)\n", DesktopEntryIndex::instance()->buildCount());
     windows.clear();
 
-    Watcher watcher(term);
+    ConfigureWatcher watcher{quint32(term)};
     const QString hints =
         run(QStringLiteral("xprop"),
             {QStringLiteral("-id"), QString::number(term), QStringLiteral("WM_NORMAL_HINTS")});
@@ -275,7 +242,7 @@ int main(int argc, char **argv)
         QElapsedTimer t;
         t.start();
         applyWindowRect(target, 1.0f, false, true, term);
-        if (watcher.waitFor(target, outer))
+        if (watcher.waitFor([&] { return outer() == target; }))
             ours.push_back(t.nsecsElapsed() / 1e6);
         else
             ++missed;
@@ -292,7 +259,7 @@ int main(int argc, char **argv)
         QProcess::execute(QStringLiteral("wmctrl"),
                           {QStringLiteral("-i"), QStringLiteral("-r"), QString::number(term),
                            QStringLiteral("-e"), geometry});
-        if (watcher.waitFor(target, outer))
+        if (watcher.waitFor([&] { return outer() == target; }))
             peer.push_back(t.nsecsElapsed() / 1e6);
         else
             ++missed;

@@ -10,6 +10,7 @@
 #include "platform.h"
 #include "x11/x11hotkeys.h"
 #include "x11/x11platform.h"
+#include "xtestutil.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -17,7 +18,6 @@
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
-#include <xcb/xcbext.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -47,40 +47,6 @@ QList<X11HotKeys::Combination> combinations(int count)
             list.append({vk, modifiers});
     }
     return list.mid(0, count);
-}
-
-// XTEST's FakeInput, sent by hand: the machine has no xcb-xtest headers.
-xcb_extension_t xtestExtension = {"XTEST", 0};
-
-void fakeKey(xcb_connection_t *c, xcb_window_t root, bool press, xcb_keycode_t keycode)
-{
-    struct
-    {
-        uint8_t major;
-        uint8_t minor;
-        uint16_t length;
-        uint8_t type;
-        uint8_t detail;
-        uint8_t pad0[2];
-        uint32_t time;
-        uint32_t root;
-        uint8_t pad1[8];
-        int16_t rootX;
-        int16_t rootY;
-        uint8_t pad2[7];
-        uint8_t deviceId;
-    } request{};
-    request.type = press ? XCB_KEY_PRESS : XCB_KEY_RELEASE;
-    request.detail = keycode;
-    request.root = root;
-    request.deviceId = 0; // the core keyboard
-    static const xcb_protocol_request_t protocol = {2, &xtestExtension, 2 /* FakeInput */, 1};
-    iovec parts[4];
-    parts[2].iov_base = &request;
-    parts[2].iov_len = sizeof request;
-    parts[3].iov_base = nullptr;
-    parts[3].iov_len = 0;
-    xcb_send_request(c, 0, parts + 2, &protocol);
 }
 
 } // namespace
@@ -174,21 +140,7 @@ int main(int argc, char **argv)
     // Latency: Ctrl+Alt held through XTEST, Left pressed and released 200
     // times. Not F12: Ctrl+Alt+F1..F12 switch the virtual terminal in Xorg's
     // keymap, and the server keeps the press to itself.
-    xcb_connection_t *typist = xcb_connect(nullptr, nullptr);
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(typist)).data->root;
-    const xcb_query_extension_reply_t *xtest = xcb_get_extension_data(typist, &xtestExtension);
-    if (!xtest || !xtest->present) {
-        std::fprintf(stderr, "the server has no XTEST\n");
-        return 1;
-    }
-    xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(typist);
-    auto keycode = [&](xcb_keysym_t keysym) {
-        xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, keysym);
-        const xcb_keycode_t first = codes ? codes[0] : 0;
-        std::free(codes);
-        return first;
-    };
-    const xcb_keycode_t control = keycode(0xffe3), alt = keycode(0xffe9), left = keycode(0xff51);
+    constexpr quint32 control = 0xffe3, alt = 0xffe9, left = 0xff51;
 
     const quint32 mods = Platform::ModControl | Platform::ModAlt;
     if (!platform->grabHotKey(0x25, mods)) {
@@ -200,18 +152,20 @@ int main(int argc, char **argv)
     qint64 handled = -1;
     platform->setHotKeyHandler([&](quint32, quint32) { handled = clock.nsecsElapsed(); });
     // Keys reach no one while the focus is None, as on a desktop without windows.
-    xcb_set_input_focus(typist, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_INPUT_FOCUS_POINTER_ROOT,
+    xcb_set_input_focus(qt, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_INPUT_FOCUS_POINTER_ROOT,
                         XCB_CURRENT_TIME);
-    fakeKey(typist, root, true, control);
-    fakeKey(typist, root, true, alt);
+    xcb_flush(qt);
+    if (!XTestUtil::fakeKey(control, true) || !XTestUtil::fakeKey(alt, true)) {
+        std::fprintf(stderr, "%s\n", qPrintable(XTestUtil::lastError()));
+        return 1;
+    }
     std::vector<double> latencies;
     int missed = 0;
     for (int i = 0; i < 200 && missed < 3; ++i) {
         handled = -1;
         const qint64 sent = clock.nsecsElapsed();
-        fakeKey(typist, root, true, left);
-        fakeKey(typist, root, false, left);
-        xcb_flush(typist);
+        XTestUtil::fakeKey(left, true);
+        XTestUtil::fakeKey(left, false);
         const QDeadlineTimer deadline(1000);
         while (handled < 0 && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
@@ -220,15 +174,12 @@ int main(int argc, char **argv)
         else
             latencies.push_back((handled - sent) / 1e6);
     }
-    fakeKey(typist, root, false, alt);
-    fakeKey(typist, root, false, control);
-    xcb_flush(typist);
+    XTestUtil::fakeKey(alt, false);
+    XTestUtil::fakeKey(control, false);
     std::sort(latencies.begin(), latencies.end());
     std::printf("XTEST press to handler: median %.3f ms, 90th percentile %.3f ms, slowest %.3f ms "
                 "(%zu presses, %d missed)\n",
                 median(latencies), latencies.empty() ? 0.0 : latencies[latencies.size() * 9 / 10],
                 latencies.empty() ? 0.0 : latencies.back(), latencies.size(), missed);
-    xcb_key_symbols_free(symbols);
-    xcb_disconnect(typist);
     return missed ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -13,8 +14,12 @@
 #include <QTimer>
 
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+#include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
+#include <poll.h>
+#include <sys/uio.h>
 #include <memory>
 #include <vector>
 
@@ -973,6 +978,53 @@ bool XTestUtil::keyUp(const QString &keys)
     return xdotool({QStringLiteral("keyup"), keys});
 }
 
+bool XTestUtil::fakeKey(quint32 keysym, bool press)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    // XTEST's FakeInput, sent by hand: there are no xcb-xtest headers here.
+    static xcb_extension_t xtest = {"XTEST", 0};
+    const xcb_query_extension_reply_t *present = xcb_get_extension_data(conn->c, &xtest);
+    if (!present || !present->present)
+        return fail(QStringLiteral("the X server has no XTEST"));
+    xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(conn->c);
+    xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, keysym);
+    const xcb_keycode_t keycode = codes ? codes[0] : 0;
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    if (!keycode)
+        return fail(QStringLiteral("no key for keysym 0x%1").arg(keysym, 0, 16));
+    struct
+    {
+        uint8_t major;
+        uint8_t minor;
+        uint16_t length;
+        uint8_t type;
+        uint8_t detail;
+        uint8_t pad0[2];
+        uint32_t time;
+        uint32_t root;
+        uint8_t pad1[8];
+        int16_t rootX;
+        int16_t rootY;
+        uint8_t pad2[7];
+        uint8_t deviceId;
+    } request{};
+    request.type = press ? XCB_KEY_PRESS : XCB_KEY_RELEASE;
+    request.detail = keycode;
+    request.root = conn->root;
+    static const xcb_protocol_request_t protocol = {2, &xtest, 2 /* FakeInput */, 1};
+    iovec parts[4];
+    parts[2].iov_base = &request;
+    parts[2].iov_len = sizeof request;
+    parts[3].iov_base = nullptr;
+    parts[3].iov_len = 0;
+    xcb_send_request(conn->c, 0, parts + 2, &protocol);
+    xcb_flush(conn->c);
+    return true;
+}
+
 bool XTestUtil::typeText(const QString &text)
 {
     return xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("1"),
@@ -1247,4 +1299,35 @@ QStringList XTestUtil::qtXErrors()
 {
     QtWatch *watch = qtWatch();
     return watch ? watch->errors : QStringList();
+}
+
+ConfigureWatcher::ConfigureWatcher(quint32 window) : m_connection(xcb_connect(nullptr, nullptr))
+{
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &mask);
+    std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+}
+
+ConfigureWatcher::~ConfigureWatcher()
+{
+    xcb_disconnect(m_connection);
+}
+
+bool ConfigureWatcher::waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        pollfd p{xcb_get_file_descriptor(m_connection), POLLIN, 0};
+        ::poll(&p, 1, 20);
+        bool configured = false;
+        while (xcb_generic_event_t *e = xcb_poll_for_event(m_connection)) {
+            configured = configured || (e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY;
+            std::free(e);
+        }
+        // A poll timeout checks as well: the event may have come before the watch.
+        if ((configured || p.revents == 0) && done())
+            return true;
+    }
+    return false;
 }

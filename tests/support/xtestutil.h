@@ -245,10 +245,35 @@ public:
     static bool keyDown(const QString &keys);
     static bool keyUp(const QString &keys);
     static bool typeText(const QString &text);
+    /**
+     * One key of keysym pressed or released through XTEST from the helpers'
+     * own connection, without a process in between: for timings.
+     */
+    static bool fakeKey(quint32 keysym, bool press);
     /** Asks the window manager to activate window and waits until it is active. */
     static bool activate(quint32 window, int timeoutMs = defaultTimeoutMs);
     /** Sends WM_DELETE_WINDOW through the window manager (as its close button does). */
     static bool closeWindow(quint32 window);
     /** Asks the window manager to iconify window and waits for _NET_WM_STATE_HIDDEN. */
     static bool minimize(quint32 window, int timeoutMs = defaultTimeoutMs);
+};
+
+/**
+ * Sees a window's ConfigureNotify events on a connection of its own, for
+ * timings: a wait ends at the event that brings the window where it should
+ * be, not at the next poll.
+ */
+class ConfigureWatcher
+{
+public:
+    explicit ConfigureWatcher(quint32 window);
+    ~ConfigureWatcher();
+    ConfigureWatcher(const ConfigureWatcher &) = delete;
+    ConfigureWatcher &operator=(const ConfigureWatcher &) = delete;
+
+    /** Until done() holds after a ConfigureNotify (or already); false after timeoutMs. */
+    bool waitFor(const std::function<bool()> &done, int timeoutMs = 2000);
+
+private:
+    struct xcb_connection_t *m_connection = nullptr;
 };
