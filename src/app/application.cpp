@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "programicon.h"
 #include "settingsstore.h"
+#include "about.h"
 #include "settingswindow.h"
 #include "shortcutlistitem.h"
 #include "shortcutmanager.h"
@@ -162,6 +163,14 @@ void Application::init()
         vDebug() << "Screen" << i << ":" << screens.at(i)->geometry();
     watchScreens();
 
+    d->settingsWindow = std::make_unique<SettingsWindow>(Qt::Tool | Qt::FramelessWindowHint
+                                                         | Qt::WindowStaysOnTopHint);
+    // Shown and hidden once, so that its native window exists before it is needed.
+    d->settingsWindow->show();
+    d->settingsWindow->hide();
+    vDebug() << "Use blur-behind: " << isColorizationTranslucent();
+    enableBlurBehind(d->settingsWindow.get(), true);
+
     // The general tab brings the panel hot key in line with its setting at
     // every start; until it exists, that is done here.
     manager->setGridWindowShortcutEnabled(
@@ -170,6 +179,14 @@ void Application::init()
     d->settings->setValue(QStringLiteral("grid/subdivided"), false);
 
     initializeGrids();
+
+    SettingsWindow *settingsWindow = d->settingsWindow.get();
+    connect(settingsWindow, &SettingsWindow::updateTray, this, &Application::updateTray);
+    connect(settingsWindow, &SettingsWindow::showGrids, this, &Application::showGrids);
+    connect(settingsWindow, &SettingsWindow::openHelpDocument, this,
+            qOverload<>(&Application::openHelpDocument));
+    connect(settingsWindow, &SettingsWindow::aboutClicked, this, &Application::showAbout);
+    connect(settingsWindow, &SettingsWindow::hideRequested, this, &Application::hideSettings);
 
     // Queued: the keys arrive inside the backend's event handling, and a slot
     // may open a modal window (the help page's message box).
@@ -463,7 +480,15 @@ void Application::openHelpF1()
 
 void Application::showAbout()
 {
-    // The About window arrives with the settings window.
+    if (d->trayIcon)
+        d->trayIcon->hide();
+    {
+        About about;
+        about.exec();
+    }
+    // Shown whatever the setting says; the next updateTray() applies it again.
+    if (d->trayIcon)
+        d->trayIcon->show();
 }
 
 void Application::buildTray()

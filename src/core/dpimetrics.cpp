@@ -63,6 +63,31 @@ int DpiMetrics::scaleY(int n)
     return mulDiv(n, dpiY(), 96);
 }
 
+int DpiMetrics::artworkDpi()
+{
+    const int dpi = dpiX();
+    return dpi <= 96 ? 96 : dpi <= 120 ? 120 : dpi <= 144 ? 144 : 192;
+}
+
+int DpiMetrics::frameBorder()
+{
+    return artworkDpi() / 12;
+}
+
+int DpiMetrics::buttonIconSize()
+{
+    switch (artworkDpi()) {
+    case 120:
+        return 24;
+    case 144:
+        return 28;
+    case 192:
+        return 38;
+    default:
+        return 19;
+    }
+}
+
 void DpiMetrics::reset()
 {
     g_read = false;

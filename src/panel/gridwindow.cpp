@@ -17,26 +17,10 @@
 #include <QPropertyAnimation>
 #include <QSettings>
 
-#include <climits>
 
 namespace {
 
 const QSize fallbackGridSize(6, 6);
-
-struct DpiTier
-{
-    int upToDpi;
-    int imageDpi;
-    int frameBorder;
-    int iconSize;
-};
-
-// Artwork is drawn for four densities; a screen between two uses the next larger one.
-constexpr DpiTier dpiTiers[] = {
-    {120, 120, 10, 24},
-    {144, 144, 12, 28},
-    {INT_MAX, 192, 16, 38},
-};
 
 bool usableGridSize(QSize size)
 {
@@ -102,23 +86,19 @@ void GridWindow::adaptToDpi()
     const int dpi = DpiMetrics::dpiX();
     double margin = 3.0;
     if (dpi > 96) {
-        const DpiTier *tier = dpiTiers;
-        while (dpi > tier->upToDpi)
-            ++tier;
+        const int artwork = DpiMetrics::artworkDpi();
         // Appended, so that it overrides the form's rule for 96 DPI.
         setStyleSheet(styleSheet() +
                       QStringLiteral("\nQWidget#container { border-image: "
                                      "url(:/images/frame_%1.png) %2 %2 %2 %2; border: %2px "
                                      "transparent; }")
-                          .arg(tier->imageDpi)
-                          .arg(tier->frameBorder));
-        const QSize iconSize(tier->iconSize, tier->iconSize);
-        ui->buttonClose->setIcon(
-            QIcon(QStringLiteral(":/images/close_%1.png").arg(tier->imageDpi)));
-        ui->buttonClose->setIconSize(iconSize);
-        ui->buttonSettings->setIcon(
-            QIcon(QStringLiteral(":/images/gear_%1.png").arg(tier->imageDpi)));
-        ui->buttonSettings->setIconSize(iconSize);
+                          .arg(artwork)
+                          .arg(DpiMetrics::frameBorder()));
+        const QSize icons(DpiMetrics::buttonIconSize(), DpiMetrics::buttonIconSize());
+        ui->buttonClose->setIcon(QIcon(QStringLiteral(":/images/close_%1.png").arg(artwork)));
+        ui->buttonClose->setIconSize(icons);
+        ui->buttonSettings->setIcon(QIcon(QStringLiteral(":/images/gear_%1.png").arg(artwork)));
+        ui->buttonSettings->setIconSize(icons);
 
         resize(DpiMetrics::scaleX(width()), DpiMetrics::scaleY(height()));
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QKeySequence>
+#include <QWidget>
+
+#include <memory>
+
+// The "General" tab: start at login, tray icon, keeping the panel open,
+// cycling between screens, the panel hot key and update checking. Every
+// change is stored at once. Building it brings the login entry, the panel hot
+// key and automatic update checks in line with the stored settings.
+class GeneralTab : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit GeneralTab(QWidget *parent);
+    ~GeneralTab() override;
+
+Q_SIGNALS:
+    void openHelpDocument();
+    void aboutClicked();
+    void updateTray();
+    void setGridWindowShortcut(const QKeySequence &seq);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
