@@ -8,6 +8,7 @@
 #include "gridwindow.h"
 #include "keyboardhook.h"
 #include "ontopmessagebox.h"
+#include "fontsubstitutes.h"
 #include "paths.h"
 #include "platform.h"
 #include "programicon.h"
@@ -106,9 +107,7 @@ QString Application::crashDumpPath() const
 
 QUrl Application::helpUrl()
 {
-    // Installed beside the program's data; the build tree has the same layout.
-    const QString page = QCoreApplication::applicationDirPath() + QLatin1String("/../share/varlo/help/index.html");
-    return QUrl::fromLocalFile(QFileInfo(page).absoluteFilePath());
+    return Paths::helpPage();
 }
 
 void Application::setSingleInstance(SingleInstance *instance)
@@ -125,6 +124,7 @@ void Application::init()
     d->settings = std::make_unique<QSettings>();
 
     QApplication::setWindowIcon(programIcon());
+    installFontSubstitutes();
     for (int dpi : {96, 120, 144, 192})
         d->trayIconImage.addFile(QStringLiteral(":/images/varlo_tray_white_%1.png").arg(dpi));
 

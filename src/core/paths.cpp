@@ -1,7 +1,9 @@
 #include "paths.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -63,3 +65,11 @@ QString displayScope()
 }
 
 } // namespace Paths
+
+QUrl Paths::helpPage()
+{
+    // Installed beside the program's data; the build tree has the same layout.
+    const QString page =
+        QCoreApplication::applicationDirPath() + QLatin1String("/../share/varlo/help/index.html");
+    return QUrl::fromLocalFile(QFileInfo(page).absoluteFilePath());
+}

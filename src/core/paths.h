@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
-// Where Varlo keeps files that no other user may touch.
+// Where Varlo keeps files that no other user may touch, and finds its help.
 namespace Paths {
 
 /**
@@ -18,5 +19,8 @@ QString displayScope();
 
 /** Makes path a folder with mode 0700 owned by us; false when it cannot be made safe. */
 bool makePrivateDir(const QString &path);
+
+/** The help page shipped with the program (beside its data, installed or in the build tree). */
+QUrl helpPage();
 
 } // namespace Paths

@@ -18,6 +18,9 @@ public:
     About();
     ~About() override;
 
+    /** The program's version with its build number, e.g. "1.4.4 (293)". */
+    static QString versionText();
+
 private:
     std::unique_ptr<Ui::About> ui;
 };

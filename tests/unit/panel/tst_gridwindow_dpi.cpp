@@ -3,6 +3,7 @@
 #include "dpimetrics.h"
 #include "dragframe.h"
 #include "gridwindow.h"
+#include "offscreenscreen.h"
 #include "panelhost.h"
 #include "settingsstore.h"
 
@@ -185,19 +186,8 @@ int main(int argc, char **argv)
 {
     QTemporaryDir temp;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(temp.path()));
-    // Sizes are scaled by the program itself.
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    const QString config = temp.filePath(QStringLiteral("screen.json"));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!useOffscreenScreen(temp, configuredDpi()))
         return 2;
-    file.write(
-        QStringLiteral("{\"screens\":[{\"name\":\"S0\",\"x\":0,\"y\":0,\"width\":1920,"
-                       "\"height\":1080,\"logicalDpi\":%1,\"logicalBaseDpi\":96,\"dpr\":1}]}")
-            .arg(configuredDpi())
-            .toUtf8());
-    file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config));
 
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Orrith LLC");
