@@ -1100,6 +1100,38 @@ quint32 XTestUtil::windowUnderPointer()
     return child;
 }
 
+quint32 XTestUtil::innermostWindowUnderPointer()
+{
+    Connection *conn = connection();
+    if (!conn)
+        return 0;
+    quint32 window = conn->root;
+    quint32 innermost = 0;
+    while (window) {
+        xcb_query_pointer_reply_t *reply =
+            xcb_query_pointer_reply(conn->c, xcb_query_pointer(conn->c, window), nullptr);
+        window = reply ? reply->child : 0;
+        std::free(reply);
+        if (window)
+            innermost = window;
+    }
+    return innermost;
+}
+
+bool XTestUtil::clickWindow(quint32 window, const QPoint &offset, int button, int timeoutMs)
+{
+    const bool there = waitFor(
+        [&] {
+            const QRect area = clientGeometry(window);
+            return area.isValid() && movePointer(area.center() + offset)
+                   && innermostWindowUnderPointer() == window;
+        },
+        timeoutMs);
+    if (!there)
+        g_lastError = QStringLiteral("window 0x%1 never came under the pointer").arg(window, 0, 16);
+    return there && click(button);
+}
+
 QList<quint32> XTestUtil::descendantsOf(quint32 window)
 {
     QList<quint32> result = childrenOf(window);

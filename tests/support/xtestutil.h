@@ -185,6 +185,15 @@ public:
     static quint32 topLevelOf(quint32 window);
     /** The child of the root under the pointer, 0 for the bare root. */
     static quint32 windowUnderPointer();
+    /** The innermost window under the pointer, 0 for the bare root. */
+    static quint32 innermostWindowUnderPointer();
+    /**
+     * Clicks window at offset from its centre once it really is the window
+     * under the pointer there (mapped, embedded, not covered): a click sent
+     * while a tray host is still taking an icon in would be lost.
+     */
+    static bool clickWindow(quint32 window, const QPoint &offset = {}, int button = 1,
+                            int timeoutMs = defaultTimeoutMs);
     /**
      * Top-level windows (and the clients in frames) whose _NET_WM_PID is pid;
      * only the mapped and viewable ones unless all is set.

@@ -173,18 +173,17 @@ private Q_SLOTS:
         QVERIFY2(startVarlo(), qPrintable(logText()));
         quint32 icon = 0;
         QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }), qPrintable(logText()));
-        const QRect area = XTestUtil::clientGeometry(icon);
-        const QPoint centre = area.center();
+        const int apart = XTestUtil::clientGeometry(icon).width() / 3;
 
-        QVERIFY(XTestUtil::clickAt(centre - QPoint(area.width() / 3, 0)));
+        QVERIFY2(XTestUtil::clickWindow(icon, QPoint(-apart, 0)), qPrintable(XTestUtil::lastError()));
         QVERIFY2(XTestUtil::waitFor([&] { return visiblePanels().size() == 2; }), qPrintable(logText()));
         // Apart from the first, so that the two do not make a double click.
-        QVERIFY(XTestUtil::clickAt(centre + QPoint(area.width() / 3, 0)));
+        QVERIFY(XTestUtil::clickWindow(icon, QPoint(apart, 0)));
         QVERIFY(XTestUtil::waitFor([&] { return visiblePanels().isEmpty(); }));
 
         // The last entry of the menu is "Quit".
         const QList<quint32> before = XTestUtil::windowsOf(m_varlo->processId());
-        QVERIFY(XTestUtil::clickAt(centre, 3));
+        QVERIFY(XTestUtil::clickWindow(icon, {}, 3));
         QVERIFY(XTestUtil::waitFor([&] { return XTestUtil::windowsOf(m_varlo->processId()).size() > before.size(); }));
         QVERIFY(XTestUtil::key(QStringLiteral("Up")));
         QVERIFY(XTestUtil::key(QStringLiteral("Return")));
