@@ -525,6 +525,11 @@ void Application::updateTray()
     if (hotKey && hotKey->isRegistered() && !hotKey->shortcut().isEmpty())
         d->trayIcon->setToolTip(QStringLiteral("Varlo (press \"%1\" to activate)")
                                     .arg(hotKey->shortcut().toString(QKeySequence::PortableText)));
+    else if (const QString wanted = SettingsStore::readString(*d->settings, QStringLiteral("hotkey"));
+             SettingsStore::readBool(*d->settings, QStringLiteral("use_hotkey")) && !wanted.isEmpty())
+        // Chosen but refused (another program or a named shortcut holds it):
+        // say so, rather than leave the user pressing a key that does nothing.
+        d->trayIcon->setToolTip(QStringLiteral("Varlo (\"%1\" is not registered: it is in use)").arg(wanted));
     else
         d->trayIcon->setToolTip(QStringLiteral("Varlo"));
     if (SettingsStore::readBool(*d->settings, QStringLiteral("show_tray")))

@@ -1,4 +1,5 @@
 #include "application.h"
+#include "fake/fakeplatform.h"
 #include "settingsstore.h"
 
 #include <QMenu>
@@ -31,6 +32,10 @@ private Q_SLOTS:
         QTest::newRow("panel hot key")
             << QStringList{"use_hotkey=true", "hotkey=Ctrl+Alt+D"} << full
             << "Varlo (press \"Ctrl+Alt+D\" to activate)" << true;
+        // Another program holds it: the tip must not promise a key that does nothing.
+        QTest::newRow("panel hot key held elsewhere")
+            << QStringList{"use_hotkey=true", "hotkey=Ctrl+Alt+D", "held-elsewhere"} << full
+            << "Varlo (\"Ctrl+Alt+D\" is not registered: it is in use)" << true;
         QTest::newRow("hot key switched off")
             << QStringList{"use_hotkey=false", "hotkey=Ctrl+Alt+D"} << full << "Varlo" << true;
         QTest::newRow("no icon") << QStringList{"show_tray=false"} << full << "Varlo" << false;
@@ -73,6 +78,13 @@ int main(int argc, char **argv)
             QSettings settings;
             for (int i = 2; i < argc; ++i) {
                 const QString setting = QString::fromLocal8Bit(argv[i]);
+                if (setting == QLatin1String("held-elsewhere")) {
+                    auto *fake = dynamic_cast<FakePlatform *>(Platform::instance());
+                    if (!fake)
+                        return 3;
+                    fake->setHotKeyHeldElsewhere('D', Platform::ModControl | Platform::ModAlt);
+                    continue;
+                }
                 const QString value = setting.section('=', 1);
                 settings.setValue(setting.section('=', 0, 0),
                                   value == "true" || value == "false" ? QVariant(value == "true") : QVariant(value));
