@@ -13,8 +13,8 @@ namespace {
 // Characters that must be escaped by a backslash inside a quoted argument of Exec.
 bool escapedInQuotes(QChar c)
 {
-    return c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$')
-           || c == QLatin1Char('\\');
+    return c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
+           c == QLatin1Char('\\');
 }
 
 // One argument of Exec, always quoted; a literal percent sign is doubled,
@@ -39,11 +39,20 @@ QString escapedValue(const QString &value)
     escaped.reserve(value.size());
     for (const QChar c : value) {
         switch (c.unicode()) {
-        case '\\': escaped += QLatin1String("\\\\"); break;
-        case '\n': escaped += QLatin1String("\\n"); break;
-        case '\t': escaped += QLatin1String("\\t"); break;
-        case '\r': escaped += QLatin1String("\\r"); break;
-        default: escaped += c;
+        case '\\':
+            escaped += QLatin1String("\\\\");
+            break;
+        case '\n':
+            escaped += QLatin1String("\\n");
+            break;
+        case '\t':
+            escaped += QLatin1String("\\t");
+            break;
+        case '\r':
+            escaped += QLatin1String("\\r");
+            break;
+        default:
+            escaped += c;
         }
     }
     if (escaped.startsWith(QLatin1Char(' ')))
@@ -93,12 +102,12 @@ QByteArray entryText(const QString &program)
     const QString text = QLatin1String("[Desktop Entry]\n"
                                        "Type=Application\n"
                                        "Name=Varlo\n"
-                                       "Comment=Place and size windows on a grid\n")
-                         + QLatin1String("Exec=") + execValue(program) + QLatin1Char('\n')
-                         + QLatin1String("TryExec=") + escapedValue(program) + QLatin1Char('\n')
-                         + QLatin1String("Icon=varlo\n"
-                                         "Terminal=false\n"
-                                         "StartupNotify=false\n");
+                                       "Comment=Place and size windows on a grid\n") +
+                         QLatin1String("Exec=") + execValue(program) + QLatin1Char('\n') +
+                         QLatin1String("TryExec=") + escapedValue(program) + QLatin1Char('\n') +
+                         QLatin1String("Icon=varlo\n"
+                                       "Terminal=false\n"
+                                       "StartupNotify=false\n");
     return text.toUtf8();
 }
 
@@ -116,8 +125,8 @@ bool install(const QString &program)
         return false;
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(entryText(programPath(program))) < 0
-        || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(entryText(programPath(program))) < 0 ||
+        !file.commit()) {
         vWarning() << "Could not write the login entry" << path << ":" << file.errorString();
         return false;
     }

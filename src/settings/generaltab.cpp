@@ -42,8 +42,9 @@ bool readable(const QKeySequence &seq)
 bool usableGlobally(const QKeySequence &seq)
 {
     const QKeyCombination first = seq[0];
-    return first.keyboardModifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)
-           || (first.key() >= Qt::Key_F1 && first.key() <= Qt::Key_F35);
+    return first.keyboardModifiers() &
+               (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) ||
+           (first.key() >= Qt::Key_F1 && first.key() <= Qt::Key_F35);
 }
 
 void showRefusal(const QKeySequence &seq, const QString &reason)
@@ -78,10 +79,12 @@ struct GeneralTab::Private
         if (seq.isEmpty())
             return QString();
         if (!usableGlobally(seq))
-            return QStringLiteral("you must use at least one modifier when assigning a global shortcut.");
+            return QStringLiteral(
+                "you must use at least one modifier when assigning a global shortcut.");
         if (GlobalShortcut::nativeKeycode(int(seq[0].key())) == 0)
             return QStringLiteral("this key cannot be used for a global shortcut.");
-        const ShortcutListItem *named = shortcutManager->model()->findByShortcut(QKeySequence(seq[0]));
+        const ShortcutListItem *named =
+            shortcutManager->model()->findByShortcut(QKeySequence(seq[0]));
         if (named && named->isEnabled())
             return QStringLiteral("the shortcut \"%1\" already uses it.").arg(named->name());
         return QString();
@@ -90,8 +93,8 @@ struct GeneralTab::Private
     /** Whether seq, handed to the manager, should be live and is not: another program holds it. */
     bool refusedByDesktop(const QKeySequence &seq) const
     {
-        return SettingsStore::readBool(settings, kUseHotkey) && !seq.isEmpty()
-               && !shortcutManager->gridWindowShortcut()->isRegistered();
+        return SettingsStore::readBool(settings, kUseHotkey) && !seq.isEmpty() &&
+               !shortcutManager->gridWindowShortcut()->isRegistered();
     }
 
     void restoreRecorder()
@@ -141,17 +144,20 @@ GeneralTab::GeneralTab(QWidget *parent) : QWidget(parent), d(std::make_unique<Pr
     d->ui.checkKeepOpen->setChecked(SettingsStore::readBool(d->settings, kKeepOpen));
     d->ui.checkCycle->setChecked(SettingsStore::readBool(d->settings, kCycle));
 
-    recorder->setText(d->shortcutManager->gridWindowShortcut()->shortcut().toString(QKeySequence::NativeText));
+    recorder->setText(
+        d->shortcutManager->gridWindowShortcut()->shortcut().toString(QKeySequence::NativeText));
     d->ui.checkUseHotkey->setChecked(SettingsStore::readBool(d->settings, kUseHotkey));
     const QString storedHotKey = SettingsStore::readString(d->settings, kHotkey);
     const QKeySequence hotKey(storedHotKey, QKeySequence::PortableText);
     if (readable(hotKey))
         recorder->setShortcut(hotKey);
     else
-        vWarning() << "The panel hot key" << storedHotKey << "in the settings is no key combination; it is left as it is.";
+        vWarning() << "The panel hot key" << storedHotKey
+                   << "in the settings is no key combination; it is left as it is.";
 
     if (SettingsStore::readBool(d->settings, kNoUpdate)) {
-        for (QWidget *w : {static_cast<QWidget *>(d->ui.checkAutoUpdate), static_cast<QWidget *>(d->ui.buttonUpdateCheck)}) {
+        for (QWidget *w : {static_cast<QWidget *>(d->ui.checkAutoUpdate),
+                           static_cast<QWidget *>(d->ui.buttonUpdateCheck)}) {
             w->setEnabled(false);
             w->hide();
         }
@@ -180,8 +186,9 @@ void GeneralTab::on_checkShowTray_toggled(bool on)
     if (!on) {
         OnTopMessageBox box;
         box.setWindowTitle(QStringLiteral("Remember!"));
-        box.setText(QStringLiteral("To access the Varlo panel, you will need to use your global shortcut or "
-                                   "relaunch Varlo from the start menu."));
+        box.setText(QStringLiteral(
+            "To access the Varlo panel, you will need to use your global shortcut or "
+            "relaunch Varlo from the start menu."));
         box.exec();
     }
     Q_EMIT updateTray();

@@ -30,8 +30,9 @@ namespace {
 
 constexpr quint32 CtrlAlt = Platform::ModControl | Platform::ModAlt;
 
-const QString kReminder = QStringLiteral("To access the Varlo panel, you will need to use your global "
-                                         "shortcut or relaunch Varlo from the start menu.");
+const QString kReminder =
+    QStringLiteral("To access the Varlo panel, you will need to use your global "
+                   "shortcut or relaunch Varlo from the start menu.");
 
 // Answers every message box the tab runs (OK) and notes what it said.
 class BoxWatcher : public QObject
@@ -101,8 +102,7 @@ private:
         m_tab = new GeneralTab(m_window.get());
         return m_tab;
     }
-    template<typename T>
-    T *child(const char *name) const
+    template <typename T> T *child(const char *name) const
     {
         return m_tab->findChild<T *>(QLatin1String(name));
     }
@@ -116,7 +116,10 @@ private:
         return sorted;
     }
     static QVariant stored(const QString &key) { return QSettings().value(key); }
-    static void store(const QString &key, const QVariant &value) { QSettings().setValue(key, value); }
+    static void store(const QString &key, const QVariant &value)
+    {
+        QSettings().setValue(key, value);
+    }
 
 private Q_SLOTS:
     void init()
@@ -133,8 +136,10 @@ private Q_SLOTS:
         DatabaseUtil database;
         QVERIFY(database.initialize());
         ShortcutModel *model = ShortcutManager::instance()->model();
-        QVERIFY(model->addShortcut("left", "Ctrl+Alt+Left", QSize(2, 1), QRect(0, 0, 1, 1), true, true, false));
-        QVERIFY(model->addShortcut("off", "Ctrl+Alt+Up", QSize(2, 1), QRect(0, 0, 1, 1), true, false, false));
+        QVERIFY(model->addShortcut("left", "Ctrl+Alt+Left", QSize(2, 1), QRect(0, 0, 1, 1), true,
+                                   true, false));
+        QVERIFY(model->addShortcut("off", "Ctrl+Alt+Up", QSize(2, 1), QRect(0, 0, 1, 1), true,
+                                   false, false));
         // While the settings are shown no named shortcut is live.
         ShortcutManager::instance()->disableAllShortcuts();
     }
@@ -160,30 +165,43 @@ private Q_SLOTS:
         QTest::addColumn<Grabs>("grabbed");
 
         const QStringList defaults{"checkShowTray", "checkAutoUpdate"};
-        QTest::newRow("defaults") << QVariantMap{} << false << defaults << "" << "" << Grabs{};
+        QTest::newRow("defaults") << QVariantMap{} << false << defaults << ""
+                                  << "" << Grabs{};
         QTest::newRow("login entry") << QVariantMap{{"auto_start", true}} << true
-                                     << defaults + QStringList{"checkAutoStart"} << "" << "" << Grabs{};
-        QTest::newRow("all on")
-            << QVariantMap{{"keep_open", true}, {"cycle_screens", true}, {"use_hotkey", true}, {"hotkey", "Ctrl+Alt+D"}}
-            << false << defaults + QStringList{"checkKeepOpen", "checkCycle", "checkUseHotkey"} << "Ctrl+Alt+D"
-            << "Ctrl + Alt + D" << Grabs{{0x44, CtrlAlt}};
-        QTest::newRow("all off")
-            << QVariantMap{{"show_tray", false}, {"update/auto_check", false}, {"hotkey", "Ctrl+Alt+D"}} << false
-            << QStringList{} << "Ctrl+Alt+D" << "Ctrl + Alt + D" << Grabs{};
+                                     << defaults + QStringList{"checkAutoStart"} << ""
+                                     << "" << Grabs{};
+        QTest::newRow("all on") << QVariantMap{{"keep_open", true},
+                                               {"cycle_screens", true},
+                                               {"use_hotkey", true},
+                                               {"hotkey", "Ctrl+Alt+D"}}
+                                << false
+                                << defaults +
+                                       QStringList{"checkKeepOpen", "checkCycle", "checkUseHotkey"}
+                                << "Ctrl+Alt+D"
+                                << "Ctrl + Alt + D" << Grabs{{0x44, CtrlAlt}};
+        QTest::newRow("all off") << QVariantMap{{"show_tray", false},
+                                                {"update/auto_check", false},
+                                                {"hotkey", "Ctrl+Alt+D"}}
+                                 << false << QStringList{} << "Ctrl+Alt+D"
+                                 << "Ctrl + Alt + D" << Grabs{};
         QTest::newRow("hand-written key text")
             << QVariantMap{{"use_hotkey", true}, {"hotkey", "ctrl+alt+d"}} << false
-            << defaults + QStringList{"checkUseHotkey"} << "Ctrl+Alt+D" << "Ctrl + Alt + D"
-            << Grabs{{0x44, CtrlAlt}};
+            << defaults + QStringList{"checkUseHotkey"} << "Ctrl+Alt+D"
+            << "Ctrl + Alt + D" << Grabs{{0x44, CtrlAlt}};
         // Values the widgets cannot show: the tab opens, the text is kept.
         QTest::newRow("no key combination")
             << QVariantMap{{"use_hotkey", true}, {"hotkey", "Ctrl+Nonsense"}} << false
-            << defaults + QStringList{"checkUseHotkey"} << "Ctrl+Nonsense" << "" << Grabs{};
-        QTest::newRow("damaged types")
-            << QVariantMap{{"show_tray", QStringList{"a", "b"}}, {"hotkey", QSize(3, 4)}, {"auto_start", "perhaps"}}
-            << false << defaults << "" << "" << Grabs{};
-        QTest::newRow("keys removed")
-            << QVariantMap{{"show_tray", QVariant()}, {"update/auto_check", QVariant()}, {"hotkey", QVariant()}}
-            << false << QStringList{} << QString() << "" << Grabs{};
+            << defaults + QStringList{"checkUseHotkey"} << "Ctrl+Nonsense"
+            << "" << Grabs{};
+        QTest::newRow("damaged types") << QVariantMap{{"show_tray", QStringList{"a", "b"}},
+                                                      {"hotkey", QSize(3, 4)},
+                                                      {"auto_start", "perhaps"}}
+                                       << false << defaults << ""
+                                       << "" << Grabs{};
+        QTest::newRow("keys removed") << QVariantMap{{"show_tray", QVariant()},
+                                                     {"update/auto_check", QVariant()},
+                                                     {"hotkey", QVariant()}}
+                                      << false << QStringList{} << QString() << "" << Grabs{};
     }
 
     void buildingFollowsTheStore()
@@ -202,7 +220,9 @@ private Q_SLOTS:
                 QSettings().remove(it.key());
         }
         // Left by an earlier install elsewhere: removed, or rewritten for this one.
-        writeText(AutoStart::entryPath(), "[Desktop Entry]\nType=Application\nName=Varlo\nExec=/old/place/Varlo -background\n");
+        writeText(
+            AutoStart::entryPath(),
+            "[Desktop Entry]\nType=Application\nName=Varlo\nExec=/old/place/Varlo -background\n");
 
         makeTab();
         QCOMPARE(QFile::exists(AutoStart::entryPath()), entry);
@@ -219,7 +239,8 @@ private Q_SLOTS:
         std::sort(checked.begin(), checked.end());
         QCOMPARE(isChecked, checked);
         // Loading a box writes back what it read, and only that.
-        for (const char *key : {"show_tray", "keep_open", "cycle_screens", "auto_start", "update/auto_check"}) {
+        for (const char *key :
+             {"show_tray", "keep_open", "cycle_screens", "auto_start", "update/auto_check"}) {
             if (settings.contains(key) && !settings.value(key).isValid())
                 QVERIFY2(!QSettings().contains(key), key);
         }
@@ -270,7 +291,8 @@ private Q_SLOTS:
         makeTab();
         BoxWatcher watcher;
         QList<int> boxesAtUpdate;
-        connect(m_tab, &GeneralTab::updateTray, this, [&] { boxesAtUpdate << int(watcher.boxes.size()); });
+        connect(m_tab, &GeneralTab::updateTray, this,
+                [&] { boxesAtUpdate << int(watcher.boxes.size()); });
 
         box("checkShowTray")->click();
         QCOMPARE(boxesAtUpdate, QList<int>{1});
@@ -296,22 +318,35 @@ private Q_SLOTS:
         QTest::addColumn<int>("trayUpdates");
 
         const Grabs ctrlAltD{{0x44, CtrlAlt}};
-        const auto ctrlAlt = [](Qt::Key key) { return QKeyCombination(Qt::ControlModifier | Qt::AltModifier, key); };
-        QTest::newRow("free") << true << ctrlAlt(Qt::Key_E) << "" << "Ctrl+Alt+E" << Grabs{{0x45, CtrlAlt}} << 1;
-        QTest::newRow("the same again") << true << ctrlAlt(Qt::Key_D) << "" << "Ctrl+Alt+D" << ctrlAltD << 0;
-        QTest::newRow("a function key alone") << true << QKeyCombination(Qt::Key_F5) << "" << "F5" << Grabs{{0x74, 0}} << 1;
-        QTest::newRow("a disabled shortcut's") << true << ctrlAlt(Qt::Key_Up) << "" << "Ctrl+Alt+Up" << Grabs{{0x26, CtrlAlt}} << 1;
-        QTest::newRow("a named shortcut's") << true << ctrlAlt(Qt::Key_Left) << "because the shortcut \"left\" already uses it."
-                                            << "Ctrl+Alt+D" << ctrlAltD << 0;
-        QTest::newRow("no modifier") << true << QKeyCombination(Qt::Key_Space) << "at least one modifier" << "Ctrl+Alt+D" << ctrlAltD << 0;
+        const auto ctrlAlt = [](Qt::Key key) {
+            return QKeyCombination(Qt::ControlModifier | Qt::AltModifier, key);
+        };
+        QTest::newRow("free") << true << ctrlAlt(Qt::Key_E) << ""
+                              << "Ctrl+Alt+E" << Grabs{{0x45, CtrlAlt}} << 1;
+        QTest::newRow("the same again") << true << ctrlAlt(Qt::Key_D) << ""
+                                        << "Ctrl+Alt+D" << ctrlAltD << 0;
+        QTest::newRow("a function key alone") << true << QKeyCombination(Qt::Key_F5) << ""
+                                              << "F5" << Grabs{{0x74, 0}} << 1;
+        QTest::newRow("a disabled shortcut's") << true << ctrlAlt(Qt::Key_Up) << ""
+                                               << "Ctrl+Alt+Up" << Grabs{{0x26, CtrlAlt}} << 1;
+        QTest::newRow("a named shortcut's")
+            << true << ctrlAlt(Qt::Key_Left) << "because the shortcut \"left\" already uses it."
+            << "Ctrl+Alt+D" << ctrlAltD << 0;
+        QTest::newRow("no modifier")
+            << true << QKeyCombination(Qt::Key_Space) << "at least one modifier"
+            << "Ctrl+Alt+D" << ctrlAltD << 0;
         QTest::newRow("a key no hot key can have")
-            << true << ctrlAlt(Qt::Key_Dead_Grave) << "this key cannot be used" << "Ctrl+Alt+D" << ctrlAltD << 0;
+            << true << ctrlAlt(Qt::Key_Dead_Grave) << "this key cannot be used"
+            << "Ctrl+Alt+D" << ctrlAltD << 0;
         QTest::newRow("held by another program")
-            << true << ctrlAlt(Qt::Key_H) << "because another program uses it." << "Ctrl+Alt+D" << ctrlAltD << 1;
+            << true << ctrlAlt(Qt::Key_H) << "because another program uses it."
+            << "Ctrl+Alt+D" << ctrlAltD << 1;
         // Not live, so nobody can be in its way yet.
-        QTest::newRow("held elsewhere, hot key off") << false << ctrlAlt(Qt::Key_H) << "" << "Ctrl+Alt+H" << Grabs{} << 1;
+        QTest::newRow("held elsewhere, hot key off") << false << ctrlAlt(Qt::Key_H) << ""
+                                                     << "Ctrl+Alt+H" << Grabs{} << 1;
         QTest::newRow("a named shortcut's, hot key off")
-            << false << ctrlAlt(Qt::Key_Left) << "already uses it" << "Ctrl+Alt+D" << Grabs{} << 0;
+            << false << ctrlAlt(Qt::Key_Left) << "already uses it"
+            << "Ctrl+Alt+D" << Grabs{} << 0;
     }
 
     void recordingTheHotKey()
@@ -332,18 +367,21 @@ private Q_SLOTS:
         QSignalSpy handedOn(m_tab, &GeneralTab::setGridWindowShortcut);
 
         if (refusal.contains("another program"))
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("GlobalShortcut failed to register"));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression("GlobalShortcut failed to register"));
         press(recorder(), typed);
         if (refusal.isEmpty()) {
             QVERIFY(watcher.boxes.isEmpty());
         } else {
             QCOMPARE(watcher.boxes.size(), 1);
-            QVERIFY2(watcher.boxes.first().informative.contains(refusal), qPrintable(watcher.boxes.first().informative));
+            QVERIFY2(watcher.boxes.first().informative.contains(refusal),
+                     qPrintable(watcher.boxes.first().informative));
         }
         QCOMPARE(stored("hotkey").toString(), hotkey);
         QCOMPARE(grabs(), grabbed);
         QCOMPARE(recorder()->shortcut(), QKeySequence(hotkey, QKeySequence::PortableText));
-        QCOMPARE(recorder()->text(), VarloWidgets::displayText(QKeySequence(hotkey).toString(QKeySequence::NativeText)));
+        QCOMPARE(recorder()->text(), VarloWidgets::displayText(
+                                         QKeySequence(hotkey).toString(QKeySequence::NativeText)));
         QCOMPARE(trayUpdated.size(), trayUpdates);
         QCOMPARE(stored("use_hotkey").toBool(), useHotkey);
         if (!grabbed.isEmpty())
@@ -387,10 +425,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("refusal");
         QTest::addColumn<Grabs>("grabbed");
 
-        QTest::newRow("free") << "Ctrl+Alt+D" << "" << Grabs{{0x44, CtrlAlt}};
-        QTest::newRow("held by another program") << "Ctrl+Alt+H" << "another program uses it" << Grabs{};
-        QTest::newRow("a named shortcut's") << "Ctrl+Alt+Left" << "\"left\" already uses it" << Grabs{};
-        QTest::newRow("none recorded") << "" << "" << Grabs{};
+        QTest::newRow("free") << "Ctrl+Alt+D"
+                              << "" << Grabs{{0x44, CtrlAlt}};
+        QTest::newRow("held by another program") << "Ctrl+Alt+H"
+                                                 << "another program uses it" << Grabs{};
+        QTest::newRow("a named shortcut's") << "Ctrl+Alt+Left"
+                                            << "\"left\" already uses it" << Grabs{};
+        QTest::newRow("none recorded") << ""
+                                       << "" << Grabs{};
     }
 
     void switchingTheHotKeyOn()
@@ -405,7 +447,8 @@ private Q_SLOTS:
         BoxWatcher watcher;
         QSignalSpy trayUpdated(m_tab, &GeneralTab::updateTray);
         if (refusal.contains("another program"))
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("GlobalShortcut failed to register"));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression("GlobalShortcut failed to register"));
         box("checkUseHotkey")->click();
         QCOMPARE(watcher.boxes.size(), refusal.isEmpty() ? 0 : 1);
         if (!refusal.isEmpty())
@@ -439,11 +482,13 @@ private Q_SLOTS:
         QFETCH(QString, program);
         QVERIFY(AutoStart::install(program));
         const QString path = AutoStart::entryPath();
-        QCOMPARE(execArguments(desktopEntryValue(path, "Exec")), (QStringList{program, "-background"}));
+        QCOMPARE(execArguments(desktopEntryValue(path, "Exec")),
+                 (QStringList{program, "-background"}));
         QCOMPARE(desktopEntryValue(path, "TryExec"), program);
         const QString problems = desktopFileProblems(path);
         QVERIFY2(problems.isEmpty(), qPrintable(problems + "\n" + fileText(path)));
-        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList{"varlo.desktop"});
+        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files),
+                 QStringList{"varlo.desktop"});
         QVERIFY(AutoStart::remove());
         QVERIFY(!QFile::exists(path));
     }

@@ -43,8 +43,8 @@ QPoint clickPoint(const QWidget *window, const char *name)
 
 QString windowName(quint32 window)
 {
-    const CommandResult r = XTestUtil::run(QStringLiteral("xprop"),
-                                           {"-id", QString::number(window), "-notype", "_NET_WM_NAME"});
+    const CommandResult r = XTestUtil::run(
+        QStringLiteral("xprop"), {"-id", QString::number(window), "-notype", "_NET_WM_NAME"});
     return QString::fromUtf8(r.standardOutput).trimmed();
 }
 
@@ -79,8 +79,8 @@ private:
             if (managed.contains(w))
                 continue;
             const QList<quint32> pid = XTestUtil::cardinalProperty(w, "_NET_WM_PID");
-            if (!pid.isEmpty() && pid.first() == quint32(m_varlo->processId())
-                && XTestUtil::topLevelOf(w) != w && XTestUtil::clientGeometry(w).isValid())
+            if (!pid.isEmpty() && pid.first() == quint32(m_varlo->processId()) &&
+                XTestUtil::topLevelOf(w) != w && XTestUtil::clientGeometry(w).isValid())
                 return w;
         }
         return 0;
@@ -88,8 +88,8 @@ private:
 
     static bool entryReadsBack(const QString &program)
     {
-        return execArguments(desktopEntryValue(AutoStart::entryPath(), QStringLiteral("Exec")))
-               == QStringList{program, QStringLiteral("-background")};
+        return execArguments(desktopEntryValue(AutoStart::entryPath(), QStringLiteral("Exec"))) ==
+               QStringList{program, QStringLiteral("-background")};
     }
 
 private Q_SLOTS:
@@ -125,17 +125,22 @@ private Q_SLOTS:
     // box; the tray icon goes after the reminder is answered.
     void loginEntryAndTrayIcon()
     {
-        QVERIFY2(XTestUtil::startProcess(QStringLiteral("trayer"),
-                                         {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
-                                          "200", "--heighttype", "pixel", "--height", "32"}),
-                 qPrintable(XTestUtil::lastError()));
-        QVERIFY(XTestUtil::waitFor([] { return XTestUtil::selectionOwned("_NET_SYSTEM_TRAY_S0"); }));
+        QVERIFY2(
+            XTestUtil::startProcess(QStringLiteral("trayer"),
+                                    {"--edge", "top", "--align", "right", "--widthtype", "pixel",
+                                     "--width", "200", "--heighttype", "pixel", "--height", "32"}),
+            qPrintable(XTestUtil::lastError()));
+        QVERIFY(
+            XTestUtil::waitFor([] { return XTestUtil::selectionOwned("_NET_SYSTEM_TRAY_S0"); }));
         QFile::remove(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log"));
-        m_varlo = XTestUtil::startProcess(XTestUtil::binDir() + QStringLiteral("/Varlo"), {"-background"});
+        m_varlo = XTestUtil::startProcess(XTestUtil::binDir() + QStringLiteral("/Varlo"),
+                                          {"-background"});
         QVERIFY(m_varlo);
         quint32 icon = 0;
-        QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }, 15000), qPrintable(logText()));
-        QVERIFY2(XTestUtil::waitFor([] { return logText().contains("| Finished application initialization."); }),
+        QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }, 15000),
+                 qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor(
+                     [] { return logText().contains("| Finished application initialization."); }),
                  qPrintable(logText()));
         QVERIFY(!QFile::exists(AutoStart::entryPath()));
 
@@ -146,16 +151,20 @@ private Q_SLOTS:
         QVERIFY(XTestUtil::key(QStringLiteral("Down")));
         QVERIFY(XTestUtil::key(QStringLiteral("Return")));
         quint32 settings = 0;
-        QVERIFY2(XTestUtil::waitFor([&] { return (settings = settingsWindow()) != 0; }), qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([&] { return (settings = settingsWindow()) != 0; }),
+                 qPrintable(logText()));
         const QPoint origin = XTestUtil::clientGeometry(settings).topLeft();
 
-        const QString program = QFileInfo(XTestUtil::binDir() + QStringLiteral("/Varlo")).canonicalFilePath();
+        const QString program =
+            QFileInfo(XTestUtil::binDir() + QStringLiteral("/Varlo")).canonicalFilePath();
         QVERIFY(XTestUtil::clickAt(origin + m_autoStart));
-        QVERIFY2(XTestUtil::waitFor([&] { return entryReadsBack(program); }), qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([&] { return entryReadsBack(program); }),
+                 qPrintable(logText()));
         const QString problems = desktopFileProblems(AutoStart::entryPath());
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
         QVERIFY(XTestUtil::clickAt(origin + m_autoStart));
-        QVERIFY2(XTestUtil::waitFor([] { return !QFile::exists(AutoStart::entryPath()); }), qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([] { return !QFile::exists(AutoStart::entryPath()); }),
+                 qPrintable(logText()));
 
         const QList<quint32> open = windowsOfVarlo();
         QVERIFY(XTestUtil::clickAt(origin + m_showTray));
