@@ -171,11 +171,6 @@ void Application::init()
     vDebug() << "Use blur-behind: " << isColorizationTranslucent();
     enableBlurBehind(d->settingsWindow.get(), true);
 
-    // The general tab brings the panel hot key in line with its setting at
-    // every start; until it exists, that is done here.
-    manager->setGridWindowShortcutEnabled(
-        SettingsStore::readBool(*d->settings, QStringLiteral("use_hotkey")));
-
     d->settings->setValue(QStringLiteral("grid/subdivided"), false);
 
     initializeGrids();

@@ -23,6 +23,21 @@ Q_SIGNALS:
     void updateTray();
     void setGridWindowShortcut(const QKeySequence &seq);
 
+public Q_SLOTS:
+    /** Stores a combination the recorder reports and hands it to the shortcut manager. */
+    void gridWindowShortcutChanged(const QKeySequence &seq);
+
+private Q_SLOTS:
+    void on_checkAutoStart_toggled(bool on);
+    void on_checkShowTray_toggled(bool on);
+    void on_checkKeepOpen_toggled(bool on);
+    void on_checkCycle_toggled(bool on);
+    void on_checkAutoUpdate_toggled(bool on);
+    void on_buttonAbout_clicked();
+    void on_buttonHelp_clicked();
+    void hotKeySwitched(bool on);
+    void hotKeyCleared();
+
 private:
     struct Private;
     std::unique_ptr<Private> d;
