@@ -188,8 +188,16 @@ QList<QPair<quint32, quint32>> GlobalShortcut::nativeCombinations(const QKeySequ
 bool GlobalShortcut::setShortcut(int id, const QKeySequence &shortcut)
 {
     d->id = id;
-    if (d->key != 0)
+    if (d->registered) {
         unsetShortcut();
+    } else if (d->key != 0) {
+        // Refused last time: nothing to withdraw, and nothing worth a warning;
+        // a keypad twin's top-row key held meanwhile goes back.
+        for (const Combination &c : std::as_const(d->held))
+            Platform::instance()->ungrabHotKey(c.first, c.second);
+        d->held.clear();
+        dropFromTable();
+    }
 
     if (shortcut.isEmpty()) {
         d->key = 0;
