@@ -119,8 +119,9 @@ void AppearanceTab::showPreviewScreens()
     clearPreviewScreens();
     for (int screen = 0; screen < d->desktopAreaCache->screenCount(); ++screen) {
         // Click-through on X11 takes more than the widget attribute: the
-        // window's input region is emptied (WindowTransparentForInput) and it
-        // takes no focus, so every click reaches the window below.
+        // window's input region is emptied (WindowTransparentForInput), and
+        // the window manager's frame's once it is there
+        // (keepPreviewsOnTheirAreas); it never takes the focus.
         auto *frame = new DragFrame(
             nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                          Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
