@@ -292,6 +292,16 @@ public:
     virtual void setSkipTaskbar(WId ownWindow) { Q_UNUSED(ownWindow) }
 
     /**
+     * Lets the pointer through the window manager's frame around one of our
+     * windows: the frame's input region becomes empty. The window's own
+     * region is emptied by Qt (Qt::WindowTransparentForInput). A window
+     * manager gives its frame a full region again when it moves or resizes
+     * it, so call it after every such change. A vanished window or one
+     * without a frame is passed over quietly.
+     */
+    virtual void setClickThrough(WId ownWindow) { Q_UNUSED(ownWindow) }
+
+    /**
      * Puts one of our windows directly below another of ours in the stacking
      * order; with a window manager the sibling is raised to the top of its
      * layer on the way. A vanished window is passed over quietly.

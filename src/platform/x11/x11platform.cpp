@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 
 #include <xcb/res.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_icccm.h>
@@ -931,6 +932,35 @@ void X11Platform::setSkipTaskbar(WId ownWindow)
     } else {
         xcb_ewmh_request_change_wm_state(&d->ewmh, d->screen, w, XCB_EWMH_WM_STATE_ADD, wanted[0],
                                          wanted[1], XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL);
+    }
+    xcb_flush(d->connection);
+}
+
+void X11Platform::setClickThrough(WId ownWindow)
+{
+    if (!d->connection || !ownWindow)
+        return;
+    // Openbox and others put even an undecorated window in a frame of their
+    // own that takes the pointer wherever the window is, whatever the
+    // window's own input region says (Qt empties that one for
+    // Qt::WindowTransparentForInput). Every ancestor below the root is the
+    // manager's and holds nothing but our window. Our own window's region is
+    // left alone: a change to it makes a manager rebuild its frame's region.
+    xcb_window_t window = xcb_window_t(ownWindow);
+    for (int depth = 0; depth < 8; ++depth) {
+        xcb_query_tree_reply_t *tree =
+            xcb_query_tree_reply(d->connection, xcb_query_tree(d->connection, window), nullptr);
+        if (!tree)
+            break;
+        const xcb_window_t parent = tree->parent;
+        const xcb_window_t root = tree->root;
+        std::free(tree);
+        if (parent == root || parent == XCB_WINDOW_NONE)
+            break;
+        window = parent;
+        d->sendChecked(xcb_shape_rectangles_checked(d->connection, XCB_SHAPE_SO_SET,
+                                                    XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
+                                                    window, 0, 0, 0, nullptr));
     }
     xcb_flush(d->connection);
 }

@@ -65,6 +65,7 @@ public:
     void setFramesChangedHandler(const std::function<void(WId)> &handler) override;
     void refresh() override;
     void setSkipTaskbar(WId ownWindow) override;
+    void setClickThrough(WId ownWindow) override;
 
     void stackBelow(WId window, WId sibling) override;
 
