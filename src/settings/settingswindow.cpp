@@ -35,7 +35,6 @@ SettingsWindow::SettingsWindow(Qt::WindowFlags flags) : QWidget(nullptr, flags),
     setStyleSheet(styleSheetText());
     // The panels' window title, so that the desktop's window lists name it.
     setWindowTitle(QStringLiteral("Varlo"));
-    adaptToDpi();
 
     m_general = new GeneralTab(this);
     m_appearance = new AppearanceTab(this);
@@ -43,6 +42,9 @@ SettingsWindow::SettingsWindow(Qt::WindowFlags flags) : QWidget(nullptr, flags),
     ui->tabWidget->addTab(m_general, QStringLiteral("General"));
     ui->tabWidget->addTab(m_appearance, QStringLiteral("Appearance"));
     ui->tabWidget->addTab(m_shortcuts, QStringLiteral("Shortcuts"));
+    // With the tabs in place: widgets polished before the density's rules
+    // were added keep the sizes of the 96 DPI rules.
+    adaptToDpi();
 
     connect(m_general, &GeneralTab::updateTray, this, &SettingsWindow::updateTray);
     connect(m_general, &GeneralTab::openHelpDocument, this, &SettingsWindow::openHelpDocument);

@@ -5,8 +5,10 @@
 #include "settingswindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -103,6 +105,9 @@ private Q_SLOTS:
                      e.artwork == 96 ? 19 : e.iconSize);
         }
         QCOMPARE(w.size(), e.windowSize);
+        // The tabs' check boxes take the density's indicator, not the sheet's 14 px.
+        for (const QCheckBox *box : w.findChildren<QCheckBox *>())
+            QCOMPARE(box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box), e.indicator ? e.indicator : 14);
 
         // Scaled: the tabs centred in the frame and sitting on its bottom;
         // the buttons in its top corners.
