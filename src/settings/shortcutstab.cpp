@@ -24,24 +24,25 @@ constexpr int largestSteppedSide = 10;
 
 bool usableGrid(QSize size)
 {
-    return size.width() >= 1 && size.height() >= 1 && size.width() <= CellGrid::maximumDimension
-           && size.height() <= CellGrid::maximumDimension;
+    return size.width() >= 1 && size.height() >= 1 && size.width() <= CellGrid::maximumDimension &&
+           size.height() <= CellGrid::maximumDimension;
 }
 
 // Whether the selection names cells of a grid of that size. The initial QRect()
 // (no selection yet) does not.
 bool selectionFits(QSize grid, QRect selection)
 {
-    return usableGrid(grid) && selection.x() >= 0 && selection.y() >= 0 && selection.width() >= 1
-           && selection.height() >= 1 && qint64(selection.x()) + selection.width() <= grid.width()
-           && qint64(selection.y()) + selection.height() <= grid.height();
+    return usableGrid(grid) && selection.x() >= 0 && selection.y() >= 0 && selection.width() >= 1 &&
+           selection.height() >= 1 && qint64(selection.x()) + selection.width() <= grid.width() &&
+           qint64(selection.y()) + selection.height() <= grid.height();
 }
 
 void showRefusal(const QString &keys, const QString &reason)
 {
     OnTopMessageBox box;
     box.setText(QStringLiteral("The key combination %1 can't be used!").arg(keys));
-    box.setInformativeText(QStringLiteral("The key combination \"%1\" can't be used because %2").arg(keys, reason));
+    box.setInformativeText(
+        QStringLiteral("The key combination \"%1\" can't be used because %2").arg(keys, reason));
     box.exec();
 }
 
@@ -87,18 +88,22 @@ ShortcutsTab::ShortcutsTab(QWidget *parent)
 
     d->newShortcutKeys = new QShortcut(QKeySequence(QStringLiteral("Ctrl+N")), this);
     d->newShortcutKeys->setContext(Qt::WindowShortcut);
-    connect(d->newShortcutKeys, &QShortcut::activated, this, &ShortcutsTab::on_buttonNewShortcut_clicked);
+    connect(d->newShortcutKeys, &QShortcut::activated, this,
+            &ShortcutsTab::on_buttonNewShortcut_clicked);
     auto *deleteKey = new QShortcut(QKeySequence(QStringLiteral("Delete")), ui->shortcutList);
     deleteKey->setContext(Qt::WidgetShortcut);
     connect(deleteKey, &QShortcut::activated, ui->shortcutList, &ShortcutList::removeSelected);
 
-    connect(ui->newShortcutShortcut, &ShortcutEdit::shortcutChanged, this, &ShortcutsTab::newShortcutShortcutChanged);
-    connect(ui->newShortcutShortcut, &QLineEdit::textChanged, this, &ShortcutsTab::validateNewShortcut);
+    connect(ui->newShortcutShortcut, &ShortcutEdit::shortcutChanged, this,
+            &ShortcutsTab::newShortcutShortcutChanged);
+    connect(ui->newShortcutShortcut, &QLineEdit::textChanged, this,
+            &ShortcutsTab::validateNewShortcut);
     connect(frame, &DragFrame::resizeWindow, this, &ShortcutsTab::resizeWindowHandler);
     connect(frame, &DragFrame::selectionChanged, this, &ShortcutsTab::selectionChanged);
     connect(ui->newShortcutName, &QLineEdit::textChanged, this, &ShortcutsTab::validateNewShortcut);
     connect(ui->shortcutList, &QAbstractItemView::doubleClicked, this, &ShortcutsTab::editShortcut);
-    connect(ui->shortcutStack, &QStackedWidget::currentChanged, this, &ShortcutsTab::stackIndexChanged);
+    connect(ui->shortcutStack, &QStackedWidget::currentChanged, this,
+            &ShortcutsTab::stackIndexChanged);
     connect(frame, &DragFrame::addRowShortcut, this, &ShortcutsTab::addRowShortcut);
     connect(frame, &DragFrame::addColShortcut, this, &ShortcutsTab::addColShortcut);
     connect(frame, &DragFrame::subRowShortcut, this, &ShortcutsTab::subRowShortcut);
@@ -191,8 +196,8 @@ void ShortcutsTab::stepGridSize(int columns, int rows)
     if (d->subdivided)
         size = size * 0.5;
     size += QSize(columns, rows);
-    if (size.width() < 1 || size.width() > largestSteppedSide || size.height() < 1
-        || size.height() > largestSteppedSide)
+    if (size.width() < 1 || size.width() > largestSteppedSide || size.height() < 1 ||
+        size.height() > largestSteppedSide)
         return;
     if (d->subdivided)
         size = size * 2;
@@ -227,11 +232,13 @@ void ShortcutsTab::newShortcutShortcutChanged(const QKeySequence &seq)
         return;
     const QString keys = VarloWidgets::displayText(seq.toString(QKeySequence::NativeText));
     const bool global = ui->checkNewShortcutGlobal->isChecked();
-    const bool hasModifier = seq[0].keyboardModifiers()
-                             & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool hasModifier = seq[0].keyboardModifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                           Qt::AltModifier | Qt::MetaModifier);
     static const QRegularExpression functionKey(QStringLiteral("^F[1-9][0-9]?$"));
     if (global && !hasModifier && !functionKey.match(keys).hasMatch()) {
-        showRefusal(keys, QStringLiteral("you must use at least one modifier when assigning a global shortcut."));
+        showRefusal(
+            keys,
+            QStringLiteral("you must use at least one modifier when assigning a global shortcut."));
         ui->newShortcutShortcut->clear();
         return;
     }
@@ -253,8 +260,8 @@ void ShortcutsTab::updateNewShortcutSelection(QSize dim, QRect sel)
 
 void ShortcutsTab::validateNewShortcut()
 {
-    ui->buttonShortcutAccept->setEnabled(!ui->newShortcutShortcut->text().isEmpty()
-                                         && selectionFits(d->gridSize, d->selection));
+    ui->buttonShortcutAccept->setEnabled(!ui->newShortcutShortcut->text().isEmpty() &&
+                                         selectionFits(d->gridSize, d->selection));
 }
 
 void ShortcutsTab::on_buttonNewShortcut_clicked()
@@ -323,11 +330,12 @@ void ShortcutsTab::on_buttonShortcutAccept_clicked()
                            QKeySequence::NativeText);
     const bool global = ui->checkNewShortcutGlobal->isChecked();
     const bool enabled = ui->checkNewShortcutEnabled->isChecked();
-    const bool saved = d->editingId == -1
-                           ? d->manager->addShortcut(name, seq, d->gridSize, d->selection, global, enabled,
-                                                     d->subdivided)
-                           : d->manager->updateShortcut(d->editingId, name, seq, d->gridSize, d->selection,
-                                                        global, enabled, d->subdivided);
+    const bool saved =
+        d->editingId == -1
+            ? d->manager->addShortcut(name, seq, d->gridSize, d->selection, global, enabled,
+                                      d->subdivided)
+            : d->manager->updateShortcut(d->editingId, name, seq, d->gridSize, d->selection, global,
+                                         enabled, d->subdivided);
     // Refused (a duplicate, a database error): the editor stays as it is.
     if (saved)
         leaveEditor();
@@ -348,8 +356,8 @@ void ShortcutsTab::on_checkNewShortcutGlobal_toggled(bool checked)
 QSize ShortcutsTab::defaultGridSize() const
 {
     const bool reset = SettingsStore::readBool(d->settings, QStringLiteral("grid/reset"));
-    const QSize size = SettingsStore::readSize(d->settings, reset ? QStringLiteral("grid/reset_size")
-                                                                   : QStringLiteral("grid/size"));
+    const QSize size = SettingsStore::readSize(
+        d->settings, reset ? QStringLiteral("grid/reset_size") : QStringLiteral("grid/size"));
     // An absent or damaged size would leave the editor without cells to select.
     return usableGrid(size) ? size : fallbackGridSize;
 }

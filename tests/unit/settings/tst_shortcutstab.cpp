@@ -53,7 +53,8 @@ protected:
         if (box && event->type() == QEvent::Show) {
             texts << box->text();
             reasons << box->informativeText();
-            QMetaObject::invokeMethod(box, [box] { box->done(QMessageBox::Ok); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                box, [box] { box->done(QMessageBox::Ok); }, Qt::QueuedConnection);
         }
         return false;
     }
@@ -76,7 +77,7 @@ private:
     std::unique_ptr<SettingsWindow> m_window;
 
     ShortcutsTab *tab() const { return m_window->shortcutsTab(); }
-    template<typename T> T *child(const char *name) const
+    template <typename T> T *child(const char *name) const
     {
         return tab()->findChild<T *>(QLatin1String(name));
     }
@@ -150,14 +151,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("kept");
 
         QTest::newRow("global D") << true << QKeySequence("D") << false << modifierReason << "";
-        QTest::newRow("global F5") << true << QKeySequence("F5") << false << "" << "F5";
-        QTest::newRow("global Shift+F5") << true << QKeySequence("Shift+F5") << false << "" << "Shift + F5";
-        QTest::newRow("global Escape") << true << QKeySequence("Esc") << false << modifierReason << "";
-        QTest::newRow("local D") << false << QKeySequence("D") << false << "" << "D";
-        QTest::newRow("global after D") << false << QKeySequence("D") << true << modifierReason << "";
-        QTest::newRow("global after Ctrl+D") << false << QKeySequence("Ctrl+D") << true << "" << "Ctrl + D";
-        QTest::newRow("panel keys, global") << true << QKeySequence("Ctrl+Alt+D") << false << panelReason << "";
-        QTest::newRow("panel keys, local") << false << QKeySequence("Ctrl+Alt+D") << false << panelReason << "";
+        QTest::newRow("global F5") << true << QKeySequence("F5") << false << ""
+                                   << "F5";
+        QTest::newRow("global Shift+F5") << true << QKeySequence("Shift+F5") << false << ""
+                                         << "Shift + F5";
+        QTest::newRow("global Escape")
+            << true << QKeySequence("Esc") << false << modifierReason << "";
+        QTest::newRow("local D") << false << QKeySequence("D") << false << ""
+                                 << "D";
+        QTest::newRow("global after D")
+            << false << QKeySequence("D") << true << modifierReason << "";
+        QTest::newRow("global after Ctrl+D") << false << QKeySequence("Ctrl+D") << true << ""
+                                             << "Ctrl + D";
+        QTest::newRow("panel keys, global")
+            << true << QKeySequence("Ctrl+Alt+D") << false << panelReason << "";
+        QTest::newRow("panel keys, local")
+            << false << QKeySequence("Ctrl+Alt+D") << false << panelReason << "";
     }
 
     // What may be recorded: a global shortcut needs a modifier unless it is a
@@ -184,9 +193,12 @@ private Q_SLOTS:
             QCOMPARE(messages.texts, QStringList());
             return;
         }
-        const QString shown = QKeySequence(keys).toString(QKeySequence::NativeText).replace("+", " + ");
-        QCOMPARE(messages.texts, QStringList{QStringLiteral("The key combination %1 can't be used!").arg(shown)});
-        QVERIFY2(messages.reasons.first().startsWith(QStringLiteral("The key combination \"%1\" can't be used because").arg(shown)),
+        const QString shown =
+            QKeySequence(keys).toString(QKeySequence::NativeText).replace("+", " + ");
+        QCOMPARE(messages.texts,
+                 QStringList{QStringLiteral("The key combination %1 can't be used!").arg(shown)});
+        QVERIFY2(messages.reasons.first().startsWith(
+                     QStringLiteral("The key combination \"%1\" can't be used because").arg(shown)),
                  qPrintable(messages.reasons.first()));
         QVERIFY2(messages.reasons.first().contains(reason), qPrintable(messages.reasons.first()));
     }
@@ -195,7 +207,8 @@ private Q_SLOTS:
     // not against the one of the shortcut edited before it.
     void openingAShortcutChecksItsOwnBox()
     {
-        QVERIFY(model()->addShortcut("everywhere", "Ctrl+Alt+G", {2, 2}, {0, 0, 1, 1}, true, true, false));
+        QVERIFY(model()->addShortcut("everywhere", "Ctrl+Alt+G", {2, 2}, {0, 0, 1, 1}, true, true,
+                                     false));
         QVERIFY(model()->addShortcut("panel only", "D", {2, 2}, {1, 1, 1, 1}, false, true, false));
         MessageCatcher messages;
         openRow(0);
@@ -214,7 +227,8 @@ private Q_SLOTS:
     // shown no named shortcut stays grabbed.
     void acceptNeedsKeysAndSelection()
     {
-        QVERIFY(model()->addShortcut("other", "Ctrl+Alt+Right", {2, 1}, {1, 0, 1, 1}, true, true, false));
+        QVERIFY(model()->addShortcut("other", "Ctrl+Alt+Right", {2, 1}, {1, 0, 1, 1}, true, true,
+                                     false));
         QVERIFY(m_fake->grabbedHotKeys().isEmpty()); // the settings window is shown
         ShortcutManager::instance()->enableAllShortcuts();
         QVERIFY(!m_fake->grabbedHotKeys().isEmpty());
@@ -266,34 +280,41 @@ private Q_SLOTS:
 
         const QRect half(0, 0, 3, 6);
         QTest::newRow("add row keeps the chosen pair")
-            << QSize(6, 6) << half << false << "addRow" << QSize(7, 6) << QSize(6, 6) << half << false;
-        QTest::newRow("add col") << QSize(6, 6) << half << false << "addCol" << QSize(6, 7) << QSize(6, 6) << half << false;
-        QTest::newRow("add row at 10 columns")
-            << QSize(10, 6) << half << false << "addRow" << QSize(10, 6) << QSize(10, 6) << half << false;
+            << QSize(6, 6) << half << false << "addRow" << QSize(7, 6) << QSize(6, 6) << half
+            << false;
+        QTest::newRow("add col") << QSize(6, 6) << half << false << "addCol" << QSize(6, 7)
+                                 << QSize(6, 6) << half << false;
+        QTest::newRow("add row at 10 columns") << QSize(10, 6) << half << false << "addRow"
+                                               << QSize(10, 6) << QSize(10, 6) << half << false;
         QTest::newRow("sub col at 1 row")
-            << QSize(6, 1) << QRect(0, 0, 1, 1) << false << "subCol" << QSize(6, 1) << QSize(6, 1) << QRect(0, 0, 1, 1) << false;
+            << QSize(6, 1) << QRect(0, 0, 1, 1) << false << "subCol" << QSize(6, 1) << QSize(6, 1)
+            << QRect(0, 0, 1, 1) << false;
         QTest::newRow("subdivided 12 counts as 6")
-            << QSize(12, 12) << half << true << "addRow" << QSize(14, 12) << QSize(12, 12) << half << true;
-        QTest::newRow("subdivided sub row")
-            << QSize(12, 12) << half << true << "subRow" << QSize(10, 12) << QSize(12, 12) << half << true;
-        QTest::newRow("subdivided at 20 columns")
-            << QSize(20, 12) << half << true << "addRow" << QSize(20, 12) << QSize(20, 12) << half << true;
-        QTest::newRow("toggle doubles")
-            << QSize(6, 6) << half << false << "toggle" << QSize(12, 12) << QSize(12, 12) << half << true;
-        QTest::newRow("toggle halves")
-            << QSize(12, 12) << QRect(1, 1, 2, 2) << true << "toggle" << QSize(6, 6) << QSize(6, 6) << QRect(1, 1, 2, 2) << false;
+            << QSize(12, 12) << half << true << "addRow" << QSize(14, 12) << QSize(12, 12) << half
+            << true;
+        QTest::newRow("subdivided sub row") << QSize(12, 12) << half << true << "subRow"
+                                            << QSize(10, 12) << QSize(12, 12) << half << true;
+        QTest::newRow("subdivided at 20 columns") << QSize(20, 12) << half << true << "addRow"
+                                                  << QSize(20, 12) << QSize(20, 12) << half << true;
+        QTest::newRow("toggle doubles") << QSize(6, 6) << half << false << "toggle" << QSize(12, 12)
+                                        << QSize(12, 12) << half << true;
+        QTest::newRow("toggle halves") << QSize(12, 12) << QRect(1, 1, 2, 2) << true << "toggle"
+                                       << QSize(6, 6) << QSize(6, 6) << QRect(1, 1, 2, 2) << false;
         QTest::newRow("toggle halves past the selection")
-            << QSize(12, 12) << QRect(8, 8, 4, 4) << true << "toggle" << QSize(6, 6) << QSize() << QRect() << false;
+            << QSize(12, 12) << QRect(8, 8, 4, 4) << true << "toggle" << QSize(6, 6) << QSize()
+            << QRect() << false;
         QTest::newRow("toggle beyond the largest grid")
-            << QSize(60, 6) << half << false << "toggle" << QSize(60, 6) << QSize(60, 6) << half << false;
-        QTest::newRow("damaged grid")
-            << QSize(0, 0) << half << false << "toggle" << QSize(12, 12) << QSize() << QRect() << true;
-        QTest::newRow("grid beyond int")
-            << QSize(2147483647, 5) << half << true << "addRow" << QSize(7, 6) << QSize() << QRect() << false;
+            << QSize(60, 6) << half << false << "toggle" << QSize(60, 6) << QSize(60, 6) << half
+            << false;
+        QTest::newRow("damaged grid") << QSize(0, 0) << half << false << "toggle" << QSize(12, 12)
+                                      << QSize() << QRect() << true;
+        QTest::newRow("grid beyond int") << QSize(2147483647, 5) << half << true << "addRow"
+                                         << QSize(7, 6) << QSize() << QRect() << false;
         QTest::newRow("selection beyond the grid")
-            << QSize(4, 4) << QRect(3, 3, 2, 2) << false << "" << QSize(4, 4) << QSize() << QRect() << false;
-        QTest::newRow("negative selection")
-            << QSize(4, 4) << QRect(-1, 0, 1, 1) << false << "" << QSize(4, 4) << QSize() << QRect() << false;
+            << QSize(4, 4) << QRect(3, 3, 2, 2) << false << "" << QSize(4, 4) << QSize() << QRect()
+            << false;
+        QTest::newRow("negative selection") << QSize(4, 4) << QRect(-1, 0, 1, 1) << false << ""
+                                            << QSize(4, 4) << QSize() << QRect() << false;
     }
 
     // The grid keys on the editor, from a stored shortcut, and what Accept
@@ -308,7 +329,8 @@ private Q_SLOTS:
         QFETCH(QSize, savedGrid);
         QFETCH(QRect, savedSelection);
         QFETCH(bool, savedSubdivided);
-        QVERIFY(model()->addShortcut("stored", "Ctrl+Alt+1", grid, selection, true, true, subdivided));
+        QVERIFY(
+            model()->addShortcut("stored", "Ctrl+Alt+1", grid, selection, true, true, subdivided));
         openRow(0);
 
         if (step == "addRow")
@@ -345,8 +367,10 @@ private Q_SLOTS:
     void failedAcceptKeepsTheEditor()
     {
         QFETCH(bool, editing);
-        QVERIFY(model()->addShortcut("first", "Ctrl+Alt+Left", {2, 1}, {0, 0, 1, 1}, true, true, false));
-        QVERIFY(model()->addShortcut("second", "Ctrl+Alt+Right", {6, 6}, {1, 0, 1, 1}, true, true, false));
+        QVERIFY(model()->addShortcut("first", "Ctrl+Alt+Left", {2, 1}, {0, 0, 1, 1}, true, true,
+                                     false));
+        QVERIFY(model()->addShortcut("second", "Ctrl+Alt+Right", {6, 6}, {1, 0, 1, 1}, true, true,
+                                     false));
         if (editing) {
             openRow(1);
         } else {
@@ -359,7 +383,8 @@ private Q_SLOTS:
 
         MessageCatcher messages;
         accept()->click();
-        QCOMPARE(messages.texts, QStringList{QString::fromUtf8("The key combination Ctrl + Alt + ⇦ can't be used!")});
+        QCOMPARE(messages.texts, QStringList{QString::fromUtf8(
+                                     "The key combination Ctrl + Alt + ⇦ can't be used!")});
         QVERIFY(tab()->isEditing());
         QCOMPARE(child<QLineEdit>("newShortcutName")->text(), name);
         QCOMPARE(recorder()->text(), QString::fromUtf8("Ctrl + Alt + ⇦"));
