@@ -155,8 +155,6 @@ private Q_SLOTS:
                                    << "F5";
         QTest::newRow("global Shift+F5") << true << QKeySequence("Shift+F5") << false << ""
                                          << "Shift + F5";
-        QTest::newRow("global Escape")
-            << true << QKeySequence("Esc") << false << modifierReason << "";
         QTest::newRow("local D") << false << QKeySequence("D") << false << ""
                                  << "D";
         QTest::newRow("global after D")
