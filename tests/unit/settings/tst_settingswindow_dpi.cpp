@@ -1,9 +1,15 @@
 #include "about.h"
+#include "databaseutil.h"
 #include "commonbehavior.h"
 #include "offscreenscreen.h"
 #include "panelhost.h"
+#include "settingsstore.h"
 #include "settingswindow.h"
+#include "shortcutmanager.h"
+#include "shortcutmodel.h"
+#include "shortcutstab.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -72,6 +78,7 @@ private Q_SLOTS:
                 m_expected = &e;
         }
         QVERIFY2(m_expected, "no expectations for this DPI");
+        SettingsStore::writeSettingsDefaults();
         m_behavior = std::make_unique<CommonBehavior>(&m_host);
     }
 
@@ -121,6 +128,41 @@ private Q_SLOTS:
         QCOMPARE(back.topRight(), QPoint(container.right() - 9, 8));
     }
 
+    // The forms' fonts are replaced by wider ones on most desktops: every
+    // text must still fit its widget, on every tab and in the About window.
+    void nothingClipped()
+    {
+        SettingsWindow w(Qt::Tool | Qt::FramelessWindowHint);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        QStringList clipped;
+        const auto check = [&](QWidget *top) {
+            for (QWidget *widget : top->findChildren<QWidget *>()) {
+                if (!widget->isVisible() || !(qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLabel *>(widget)))
+                    continue;
+                const QSize needed = widget->minimumSizeHint();
+                if (widget->width() < needed.width() || widget->height() < needed.height())
+                    clipped << QStringLiteral("%1 %2x%3 < %4x%5")
+                                   .arg(widget->objectName())
+                                   .arg(widget->width())
+                                   .arg(widget->height())
+                                   .arg(needed.width())
+                                   .arg(needed.height());
+            }
+        };
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QCoreApplication::processEvents();
+            check(tabs->currentWidget());
+        }
+        About about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        check(&about);
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1String(", "))));
+    }
+
     void aboutShowsTheImageOfTheDpi()
     {
         About about;
@@ -135,14 +177,30 @@ private Q_SLOTS:
         const QString dir = QString::fromLocal8Bit(qgetenv("VARLO_RENDER_DIR"));
         if (dir.isEmpty())
             QSKIP("VARLO_RENDER_DIR not set");
-        SettingsWindow w(Qt::Tool | Qt::FramelessWindowHint);
-        auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        for (int i = 0; i < tabs->count(); ++i) {
-            tabs->setCurrentIndex(i);
-            QVERIFY(w.grab().save(QStringLiteral("%1/settings_%2_%3.png").arg(dir).arg(i).arg(m_expected->dpi)));
+        // As a user who set things up sees it: two shortcuts.
+        QVERIFY(DatabaseUtil().initialize());
+        ShortcutManager *manager = ShortcutManager::instance();
+        manager->addShortcut(QStringLiteral("Left half"), QKeySequence(QStringLiteral("Ctrl+Alt+Left")),
+                             QSize(2, 1), QRect(0, 0, 1, 1), true, true, false);
+        manager->addShortcut(QStringLiteral("Centre third"), QKeySequence(QStringLiteral("Ctrl+Alt+Up")),
+                             QSize(3, 3), QRect(1, 0, 1, 3), false, true, false);
+        {
+            SettingsWindow w(Qt::Tool | Qt::FramelessWindowHint);
+            auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            const auto save = [&](const QString &name) {
+                return w.grab().save(QStringLiteral("%1/settings_%2_%3.png").arg(dir, name).arg(m_expected->dpi));
+            };
+            const char *names[] = {"general", "appearance", "shortcuts"};
+            for (int i = 0; i < tabs->count(); ++i) {
+                tabs->setCurrentIndex(i);
+                QVERIFY(save(QLatin1String(names[i])));
+            }
+            w.shortcutsTab()->editShortcut(manager->model()->index(0, 0));
+            QVERIFY(save(QStringLiteral("editor")));
         }
+        ShortcutManager::destroyInstance();
         About about;
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
