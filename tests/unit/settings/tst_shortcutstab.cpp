@@ -1,3 +1,4 @@
+#include "appearancetab.h"
 #include "cellgrid.h"
 #include "commonbehavior.h"
 #include "databasefixture.h"
@@ -20,6 +21,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -426,6 +428,51 @@ private Q_SLOTS:
 
         accept()->click();
         QCOMPARE(model()->itemAt(0)->selection(), QRect(0, 0, 3, 3));
+    }
+
+    // The window around the tab: while a shortcut is edited there is no way
+    // to another tab or out of the window but Cancel and Accept; Escape
+    // outside the editor, and the return button, leave the window.
+    void editorTakesTheWayOut()
+    {
+        auto *tabs = m_window->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        QWidget *close = m_window->findChild<QWidget *>(QStringLiteral("buttonClose"));
+        auto *back = m_window->findChild<QPushButton *>(QStringLiteral("buttonReturn"));
+        QSignalSpy hideRequested(m_window.get(), &SettingsWindow::hideRequested);
+        QSignalSpy showGrids(m_window.get(), &SettingsWindow::showGrids);
+        openNew();
+        QVERIFY(!tabs->tabBar()->isVisible() && !tabs->isTabEnabled(0));
+        QVERIFY(!close->isVisible() && !back->isVisible());
+        QTest::mouseClick(child<QPushButton>("buttonShortcutCancel"), Qt::LeftButton);
+        QVERIFY(tabs->tabBar()->isVisible() && tabs->isTabEnabled(0));
+        QVERIFY(close->isVisible() && back->isVisible());
+        m_window->handleEscape();
+        QCOMPARE(hideRequested.count(), 1);
+
+        openNew();
+        tab()->showList();
+        back->click();
+        QVERIFY(!tab()->isEditing());
+        QCOMPARE(showGrids.count(), 1);
+    }
+
+    // The appearance previews exist exactly while that tab is in front of a
+    // shown window.
+    void previewsOnlyWithTheAppearanceTab()
+    {
+        auto *tabs = m_window->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        AppearanceTab *appearance = m_window->appearanceTab();
+        const qsizetype screens = QGuiApplication::screens().size();
+        QCOMPARE(appearance->previewScreens().size(), 0);
+        tabs->setCurrentWidget(appearance);
+        QCOMPARE(appearance->previewScreens().size(), screens);
+        tabs->setCurrentIndex(0);
+        QCOMPARE(appearance->previewScreens().size(), 0);
+        tabs->setCurrentWidget(appearance);
+        m_window->hide();
+        QCOMPARE(appearance->previewScreens().size(), 0);
+        m_window->show();
+        QCOMPARE(appearance->previewScreens().size(), screens);
     }
 };
 
