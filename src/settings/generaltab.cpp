@@ -49,12 +49,8 @@ bool usableGlobally(const QKeySequence &seq)
 
 void showRefusal(const QKeySequence &seq, const QString &reason)
 {
-    const QString keys = VarloWidgets::displayText(seq.toString(QKeySequence::NativeText));
-    OnTopMessageBox box;
-    box.setText(QStringLiteral("The key combination %1 can't be used!").arg(keys));
-    box.setInformativeText(
-        QStringLiteral("The key combination \"%1\" can't be used because %2").arg(keys, reason));
-    box.exec();
+    OnTopMessageBox::refuseKeyCombination(VarloWidgets::displayText(seq.toString(QKeySequence::NativeText)),
+                                          reason);
 }
 
 } // namespace

@@ -42,3 +42,12 @@ int OnTopMessageBox::pendingAnswers()
 {
     return g_answers.size();
 }
+
+void OnTopMessageBox::refuseKeyCombination(const QString &keys, const QString &reason)
+{
+    OnTopMessageBox box;
+    box.setText(QStringLiteral("The key combination %1 can't be used!").arg(keys));
+    box.setInformativeText(
+        QStringLiteral("The key combination \"%1\" can't be used because %2").arg(keys, reason));
+    box.exec();
+}

@@ -11,6 +11,12 @@ class OnTopMessageBox : public QMessageBox
 public:
     OnTopMessageBox();
 
+    /**
+     * Tells the user that the key combination keys (as shown to users) cannot
+     * be used, because reason (a sentence's end: "... because %2").
+     */
+    static void refuseKeyCombination(const QString &keys, const QString &reason);
+
     /** Runs the box modally, unless a test answered it in advance. */
     int exec() override;
 

@@ -37,15 +37,6 @@ bool selectionFits(QSize grid, QRect selection)
            qint64(selection.y()) + selection.height() <= grid.height();
 }
 
-void showRefusal(const QString &keys, const QString &reason)
-{
-    OnTopMessageBox box;
-    box.setText(QStringLiteral("The key combination %1 can't be used!").arg(keys));
-    box.setInformativeText(
-        QStringLiteral("The key combination \"%1\" can't be used because %2").arg(keys, reason));
-    box.exec();
-}
-
 } // namespace
 
 struct ShortcutsTab::Private
@@ -236,7 +227,7 @@ void ShortcutsTab::newShortcutShortcutChanged(const QKeySequence &seq)
                                                            Qt::AltModifier | Qt::MetaModifier);
     static const QRegularExpression functionKey(QStringLiteral("^F[1-9][0-9]?$"));
     if (global && !hasModifier && !functionKey.match(keys).hasMatch()) {
-        showRefusal(
+        OnTopMessageBox::refuseKeyCombination(
             keys,
             QStringLiteral("you must use at least one modifier when assigning a global shortcut."));
         ui->newShortcutShortcut->clear();
@@ -248,7 +239,7 @@ void ShortcutsTab::newShortcutShortcutChanged(const QKeySequence &seq)
                                  QKeySequence::PortableText);
     if (panelKeys.isEmpty() || panelKeys[0] != seq[0])
         return;
-    showRefusal(keys, QStringLiteral("this shortcut is assigned to show/hide the Varlo panel."));
+    OnTopMessageBox::refuseKeyCombination(keys, QStringLiteral("this shortcut is assigned to show/hide the Varlo panel."));
     ui->newShortcutShortcut->clear();
 }
 

@@ -4,6 +4,13 @@
 #include <QString>
 #include <QTemporaryDir>
 
+/** The density a test run is for: VARLO_TEST_DPI, 96 when unset. */
+inline int testDpi()
+{
+    const QByteArray dpi = qgetenv("VARLO_TEST_DPI");
+    return dpi.isEmpty() ? 96 : dpi.toInt();
+}
+
 // Before the QApplication: one offscreen screen of the given logical DPI,
 // described in a file in dir. Sizes are scaled by the program itself, so
 // Qt's own scaling stays off.

@@ -5,8 +5,8 @@
 #include "gridwindow.h"
 #include "keyboardhook.h"
 #include "offscreenscreens.h"
-#include "panelhost.h"
 #include "settingsstore.h"
+#include "stubpanelhost.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -20,18 +20,6 @@
 #include <QTest>
 
 namespace {
-
-struct StubHost : PanelHost
-{
-    QStringList calls;
-
-    QWidget *gridWindow(int) const override { return nullptr; }
-    bool panelsVisible() const override { return false; }
-    QWidget *settingsWindow() const override { return nullptr; }
-    bool settingsVisible() const override { return false; }
-    void hideGrids(bool notify) override { calls << QStringLiteral("hideGrids(%1)").arg(notify); }
-    void hideSettings() override { calls << QStringLiteral("hideSettings"); }
-};
 
 const QRect kScreens[] = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
 
@@ -54,7 +42,7 @@ class TestGridWindow : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<StubHost> m_host;
+    std::unique_ptr<StubPanelHost> m_host;
     std::unique_ptr<CommonBehavior> m_behavior;
     std::unique_ptr<GridWindow> m_panel;
 
@@ -79,7 +67,7 @@ private Q_SLOTS:
         }
         SettingsStore::writeSettingsDefaults();
         KeyboardHook::instance()->syncModifiers(false, false, false, false);
-        m_host = std::make_unique<StubHost>();
+        m_host = std::make_unique<StubPanelHost>();
         m_behavior = std::make_unique<CommonBehavior>(m_host.get());
         m_panel = std::make_unique<GridWindow>(m_behavior.get());
     }

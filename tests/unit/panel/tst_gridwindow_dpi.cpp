@@ -4,8 +4,8 @@
 #include "dragframe.h"
 #include "gridwindow.h"
 #include "offscreenscreen.h"
-#include "panelhost.h"
 #include "settingsstore.h"
+#include "stubpanelhost.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,16 +20,6 @@
 // One executable, run once per screen density: VARLO_TEST_DPI sets the
 // logical DPI of the offscreen screen the panel is built on.
 namespace {
-
-struct NoHost : PanelHost
-{
-    QWidget *gridWindow(int) const override { return nullptr; }
-    bool panelsVisible() const override { return true; }
-    QWidget *settingsWindow() const override { return nullptr; }
-    bool settingsVisible() const override { return false; }
-    void hideGrids(bool) override {}
-    void hideSettings() override {}
-};
 
 struct Expected
 {
@@ -70,12 +60,6 @@ const Expected kExpected[] = {
      3.0 * 145 / 96},
 };
 
-int configuredDpi()
-{
-    const QByteArray dpi = qgetenv("VARLO_TEST_DPI");
-    return dpi.isEmpty() ? 96 : dpi.toInt();
-}
-
 } // namespace
 
 class TestGridWindowDpi : public QObject
@@ -83,7 +67,7 @@ class TestGridWindowDpi : public QObject
     Q_OBJECT
 
 private:
-    NoHost m_host;
+    StubPanelHost m_host;
     std::unique_ptr<CommonBehavior> m_behavior;
     const Expected *m_expected = nullptr;
 
@@ -91,12 +75,13 @@ private Q_SLOTS:
     void initTestCase()
     {
         SettingsStore::writeSettingsDefaults();
-        QCOMPARE(DpiMetrics::dpiX(), configuredDpi());
+        QCOMPARE(DpiMetrics::dpiX(), testDpi());
         for (const Expected &e : kExpected) {
-            if (e.dpi == configuredDpi())
+            if (e.dpi == testDpi())
                 m_expected = &e;
         }
         QVERIFY2(m_expected, "no expectations for this DPI");
+        m_host.panels = true;
         m_behavior = std::make_unique<CommonBehavior>(&m_host);
     }
 
@@ -186,7 +171,7 @@ int main(int argc, char **argv)
 {
     QTemporaryDir temp;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(temp.path()));
-    if (!useOffscreenScreen(temp, configuredDpi()))
+    if (!useOffscreenScreen(temp, testDpi()))
         return 2;
 
     QApplication app(argc, argv);

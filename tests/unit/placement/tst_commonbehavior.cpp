@@ -3,9 +3,9 @@
 #include "dragframe.h"
 #include "fake/fakeplatform.h"
 #include "offscreenscreens.h"
-#include "panelhost.h"
 #include "settingsstore.h"
 #include "shortcutlistitem.h"
+#include "stubpanelhost.h"
 #include "windowinfo.h"
 
 #include <QApplication>
@@ -16,22 +16,6 @@
 #include <QTest>
 
 namespace {
-
-struct StubHost : PanelHost
-{
-    bool panels = false;
-    bool settings = false;
-    QList<QWidget *> grids;
-    QWidget *settingsWidget = nullptr;
-    QStringList calls;
-
-    QWidget *gridWindow(int screen) const override { return grids.value(screen); }
-    bool panelsVisible() const override { return panels; }
-    QWidget *settingsWindow() const override { return settingsWidget; }
-    bool settingsVisible() const override { return settings; }
-    void hideGrids(bool notify) override { calls << QStringLiteral("hideGrids(%1)").arg(notify); }
-    void hideSettings() override { calls << QStringLiteral("hideSettings"); }
-};
 
 // Three screens side by side; the work areas are the whole screens.
 const QRect kScreens[] = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}, {3200, 0, 1024, 768}};
@@ -44,7 +28,7 @@ class TestCommonBehavior : public QObject
 
 private:
     FakePlatform *m_fake = nullptr;
-    std::unique_ptr<StubHost> m_host;
+    std::unique_ptr<StubPanelHost> m_host;
     std::unique_ptr<CommonBehavior> m_behavior;
     QList<ShortcutListItem *> m_items;
 
@@ -96,7 +80,7 @@ private Q_SLOTS:
         m_fake->addProcess(p);
         Platform::setInstance(m_fake);
         resetRememberedWindow();
-        m_host = std::make_unique<StubHost>();
+        m_host = std::make_unique<StubPanelHost>();
         m_behavior = std::make_unique<CommonBehavior>(m_host.get());
         m_behavior->setShortcutLookup([this](int id) -> const ShortcutListItem * {
             for (ShortcutListItem *item : m_items)

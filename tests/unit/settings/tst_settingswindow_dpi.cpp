@@ -1,13 +1,13 @@
 #include "about.h"
-#include "databaseutil.h"
 #include "commonbehavior.h"
+#include "databaseutil.h"
 #include "offscreenscreen.h"
-#include "panelhost.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
 #include "shortcutmanager.h"
 #include "shortcutmodel.h"
 #include "shortcutstab.h"
+#include "stubpanelhost.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,16 +23,6 @@
 // window and the About window take the artwork and sizes of that density.
 // With VARLO_RENDER_DIR set, pictures of both are left there to be looked at.
 namespace {
-
-struct NoHost : PanelHost
-{
-    QWidget *gridWindow(int) const override { return nullptr; }
-    bool panelsVisible() const override { return false; }
-    QWidget *settingsWindow() const override { return nullptr; }
-    bool settingsVisible() const override { return true; }
-    void hideGrids(bool) override {}
-    void hideSettings() override {}
-};
 
 struct Expected
 {
@@ -53,12 +43,6 @@ const Expected kExpected[] = {
     {145, 192, 16, 28, 38, {563, 541}, 128},
 };
 
-int configuredDpi()
-{
-    const QByteArray dpi = qgetenv("VARLO_TEST_DPI");
-    return dpi.isEmpty() ? 96 : dpi.toInt();
-}
-
 } // namespace
 
 class TestSettingsWindowDpi : public QObject
@@ -66,7 +50,7 @@ class TestSettingsWindowDpi : public QObject
     Q_OBJECT
 
 private:
-    NoHost m_host;
+    StubPanelHost m_host;
     std::unique_ptr<CommonBehavior> m_behavior;
     const Expected *m_expected = nullptr;
 
@@ -74,11 +58,12 @@ private Q_SLOTS:
     void initTestCase()
     {
         for (const Expected &e : kExpected) {
-            if (e.dpi == configuredDpi())
+            if (e.dpi == testDpi())
                 m_expected = &e;
         }
         QVERIFY2(m_expected, "no expectations for this DPI");
         SettingsStore::writeSettingsDefaults();
+        m_host.settings = true;
         m_behavior = std::make_unique<CommonBehavior>(&m_host);
     }
 
@@ -213,7 +198,7 @@ int main(int argc, char **argv)
     QTemporaryDir temp;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(temp.path()));
     qputenv("XDG_DATA_HOME", QFile::encodeName(temp.path()));
-    if (!useOffscreenScreen(temp, configuredDpi()))
+    if (!useOffscreenScreen(temp, testDpi()))
         return 2;
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Orrith LLC");

@@ -4,7 +4,6 @@
 #include "databasefixture.h"
 #include "dragframe.h"
 #include "fake/fakeplatform.h"
-#include "panelhost.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
 #include "shortcutedit.h"
@@ -12,6 +11,7 @@
 #include "shortcutmanager.h"
 #include "shortcutmodel.h"
 #include "shortcutstab.h"
+#include "stubpanelhost.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,16 +27,6 @@
 #include <QTest>
 
 namespace {
-
-struct StubHost : PanelHost
-{
-    QWidget *gridWindow(int) const override { return nullptr; }
-    bool panelsVisible() const override { return false; }
-    QWidget *settingsWindow() const override { return nullptr; }
-    bool settingsVisible() const override { return false; }
-    void hideGrids(bool) override {}
-    void hideSettings() override {}
-};
 
 // Answers every message box as it appears and keeps what it said.
 class MessageCatcher : public QObject
@@ -74,7 +64,7 @@ class TestShortcutsTab : public QObject
 private:
     std::unique_ptr<DataHome> m_home;
     FakePlatform *m_fake = nullptr;
-    std::unique_ptr<StubHost> m_host;
+    std::unique_ptr<StubPanelHost> m_host;
     std::unique_ptr<CommonBehavior> m_behavior;
     std::unique_ptr<SettingsWindow> m_window;
 
@@ -126,7 +116,7 @@ private Q_SLOTS:
         SettingsStore::writeSettingsDefaults();
         m_fake = new FakePlatform;
         Platform::setInstance(m_fake);
-        m_host = std::make_unique<StubHost>();
+        m_host = std::make_unique<StubPanelHost>();
         m_behavior = std::make_unique<CommonBehavior>(m_host.get());
         m_window = std::make_unique<SettingsWindow>(Qt::Tool | Qt::FramelessWindowHint);
         m_window->findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentWidget(tab());

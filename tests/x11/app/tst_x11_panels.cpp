@@ -6,6 +6,7 @@
 #include "dragframe.h"
 #include "gridwindow.h"
 #include "placementgeometry.h"
+#include "varlorun.h"
 #include "xtestutil.h"
 
 #include <QDir>
@@ -21,42 +22,7 @@
 
 namespace {
 
-QString varloPath()
-{
-    return XTestUtil::binDir() + QStringLiteral("/Varlo");
-}
-
-QString logPath()
-{
-    return qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log");
-}
-
-QString readLog()
-{
-    QFile f(logPath());
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-// An xterm sizes itself in whole character cells (its resize increments),
-// which the window manager honours: the frame's corner lands exactly, its
-// size up to one cell short.
-bool landedOn(quint32 window, const QRect &expected)
-{
-    const QRect r = XTestUtil::outerFrame(window);
-    return r.topLeft() == expected.topLeft() && r.width() <= expected.width()
-           && r.height() <= expected.height() && expected.width() - r.width() < 16
-           && expected.height() - r.height() < 24;
-}
-
-QString describe(const QRect &r)
-{
-    return QString(" xterm at %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-}
-
-bool waitForLog(const QString &text, int count = 1, int timeoutMs = 10000)
-{
-    return XTestUtil::waitFor([&] { return readLog().count(text) >= count; }, timeoutMs);
-}
+using namespace VarloRun;
 
 // Whether a process runs program, found by its command line.
 bool anyRunning(const QString &program)
@@ -91,7 +57,7 @@ private:
         QFile f(openedPath());
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
-    bool hookInstalled() const { return readLog().contains("Installing keyboard hook.") && !readLog().contains("Could not install keyboard hook"); }
+    bool hookInstalled() const { return log().contains("Installing keyboard hook.") && !log().contains("Could not install keyboard hook"); }
 
     bool showPanels()
     {
@@ -162,7 +128,7 @@ private:
     bool wakeVarlo()
     {
         QProcess second;
-        second.start(varloPath(), {});
+        second.start(programPath(), {});
         return second.waitForFinished(10000) && second.exitCode() == 0;
     }
 
@@ -216,10 +182,10 @@ private Q_SLOTS:
         env.remove("BROWSER");
         m_varlo.setProcessEnvironment(env);
         m_varlo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_varlo.start(varloPath(), {"-background"});
+        m_varlo.start(programPath(), {"-background"});
         QVERIFY(m_varlo.waitForStarted());
-        QVERIFY2(waitForLog("| Finished application initialization."), qPrintable(readLog()));
-        QVERIFY2(hookInstalled(), qPrintable(readLog()));
+        QVERIFY2(waitForLog(kReady), qPrintable(log()));
+        QVERIFY2(hookInstalled(), qPrintable(log()));
         // Built shown and hidden at once.
         QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
     }
@@ -238,7 +204,7 @@ private Q_SLOTS:
     {
         XTestUtil::movePointer(QPoint(5, 1075)); // away from where the panels appear
         QVERIFY(wakeVarlo());
-        QVERIFY2(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }), qPrintable(readLog()));
+        QVERIFY2(XTestUtil::waitFor([this] { return visiblePanels().size() == 2; }), qPrintable(log()));
         for (QScreen *s : QGuiApplication::screens()) {
             const QRect area = s->availableGeometry();
             const quint32 panel = panelOn(area);
@@ -293,11 +259,11 @@ private Q_SLOTS:
                 return true;
             });
         }));
-        QVERIFY2(previewSeen, qPrintable(m_lastWindows + readLog()));
+        QVERIFY2(previewSeen, qPrintable(m_lastWindows + log()));
         QVERIFY2(belowThePanel, qPrintable(stacking));
 
         const QRect expected = placementRect(area, Util::MarginMetrics_t(), QSize(6, 6), QRect(1, 1, 3, 2)).toRect();
-        QVERIFY2(waitForLog("QRect(1,1 3x2)"), qPrintable(readLog()));
+        QVERIFY2(waitForLog("QRect(1,1 3x2)"), qPrintable(log()));
         QVERIFY2(XTestUtil::waitFor([&] { return landedOn(m_xterm.window, expected); }),
                  qPrintable(describe(XTestUtil::outerFrame(m_xterm.window)) + ", expected" + describe(expected)));
         // The panels hide after a placement.
@@ -319,7 +285,7 @@ private Q_SLOTS:
         const bool synced = XTestUtil::syncClient(panel);
         const int panelsLeft = visiblePanels().size();
         XTestUtil::keyUp("shift");
-        QVERIFY2(placed, qPrintable(readLog() + describe(XTestUtil::outerFrame(m_xterm.window))));
+        QVERIFY2(placed, qPrintable(log() + describe(XTestUtil::outerFrame(m_xterm.window))));
         QVERIFY2(synced, qPrintable(XTestUtil::lastError()));
         QCOMPARE(panelsLeft, 2);
     }
@@ -330,17 +296,17 @@ private Q_SLOTS:
         const QRect first = QGuiApplication::primaryScreen()->availableGeometry();
         const quint32 panel = panelOn(first);
         QVERIFY(panel);
-        const int placements = readLog().count("| Placing on screen");
+        const int placements = log().count("| Placing on screen");
         QVERIFY(pressOnAWindow(cellCentre(panel, 0, 0)));
         QVERIFY(XTestUtil::movePointer(cellCentre(panel, 3, 3)));
         const bool previewShown = XTestUtil::waitFor([&] { return previewOver(first) != 0; });
         QVERIFY(XTestUtil::key("Escape"));
         QVERIFY(XTestUtil::buttonUp(1));
-        QVERIFY2(previewShown, qPrintable(readLog()));
+        QVERIFY2(previewShown, qPrintable(log()));
         // The drag was cancelled: the preview went, nothing was placed, the panels stay.
         QVERIFY2(XTestUtil::syncClient(panel), qPrintable(XTestUtil::lastError()));
         QCOMPARE(previewOver(first), 0u);
-        QCOMPARE(readLog().count("| Placing on screen"), placements);
+        QCOMPARE(log().count("| Placing on screen"), placements);
         QCOMPARE(visiblePanels().size(), 2);
         QVERIFY(XTestUtil::key("Escape"));
         QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
@@ -356,19 +322,19 @@ private Q_SLOTS:
         QVERIFY(panel);
         // On the doubled grid a click in the top-left corner covers a 12 x 12 cell.
         QVERIFY(drag(cellCentre(panel, 0, 0) - QPoint(10, 5), cellCentre(panel, 0, 0) - QPoint(10, 5)));
-        QVERIFY2(waitForLog("QSize(12, 12) QRect(0,0 1x1)"), qPrintable(readLog()));
+        QVERIFY2(waitForLog("QSize(12, 12) QRect(0,0 1x1)"), qPrintable(log()));
         // And Alt again goes back to 6 x 6.
         QVERIFY(showPanels());
         QVERIFY(XTestUtil::key("alt"));
         QVERIFY(drag(cellCentre(panel, 5, 5), cellCentre(panel, 5, 5)));
-        QVERIFY2(waitForLog("QSize(6, 6) QRect(5,5 1x1)"), qPrintable(readLog()));
+        QVERIFY2(waitForLog("QSize(6, 6) QRect(5,5 1x1)"), qPrintable(log()));
         // Alt with another key in between does nothing.
         QVERIFY(showPanels());
         QVERIFY(XTestUtil::keyDown("alt"));
         QVERIFY(XTestUtil::key("Tab"));
         QVERIFY(XTestUtil::keyUp("alt"));
         QVERIFY(drag(cellCentre(panel, 4, 4), cellCentre(panel, 4, 4)));
-        QVERIFY2(waitForLog("QSize(6, 6) QRect(4,4 1x1)"), qPrintable(readLog()));
+        QVERIFY2(waitForLog("QSize(6, 6) QRect(4,4 1x1)"), qPrintable(log()));
     }
 
     void f1OpensTheHelpPage()
@@ -386,7 +352,7 @@ private Q_SLOTS:
         QVERIFY(showPanels());
         QVERIFY(XTestUtil::key("F1"));
         QVERIFY2(XTestUtil::waitFor([this] { return opened().contains("share/varlo/help/index.html"); }),
-                 qPrintable(opened() + readLog()));
+                 qPrintable(opened() + log()));
         QVERIFY(QFile::exists(QUrl(opened().trimmed()).toLocalFile()));
         // Opening the page hides the panels.
         QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
@@ -401,11 +367,11 @@ private Q_SLOTS:
         const quint32 second = panelOn(secondArea);
         QVERIFY(second);
         QVERIFY(XTestUtil::movePointer(cellCentre(second, 2, 2)));
-        QVERIFY2(XTestUtil::waitFor([&] { return previewOver(secondArea) != 0; }), qPrintable(readLog()));
+        QVERIFY2(XTestUtil::waitFor([&] { return previewOver(secondArea) != 0; }), qPrintable(log()));
         QVERIFY(XTestUtil::setOutputOff("DUMMY1"));
         // The panels are rebuilt for the one screen left, hidden; the preview goes with its screen.
         QVERIFY2(XTestUtil::waitFor([&] { return visiblePanels().isEmpty() && !previewOver(secondArea); }),
-                 qPrintable(readLog()));
+                 qPrintable(log()));
         QCOMPARE(m_varlo.state(), QProcess::Running);
         QVERIFY(wakeVarlo());
         QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().size() == 1; }));
@@ -416,7 +382,7 @@ private Q_SLOTS:
         QVERIFY(panel);
         QVERIFY(drag(cellCentre(panel, 5, 0), cellCentre(panel, 5, 0)));
         const QRect expected = placementRect(first, Util::MarginMetrics_t(), QSize(6, 6), QRect(5, 0, 1, 1)).toRect();
-        QVERIFY2(XTestUtil::waitFor([&] { return landedOn(m_xterm.window, expected); }), qPrintable(readLog()));
+        QVERIFY2(XTestUtil::waitFor([&] { return landedOn(m_xterm.window, expected); }), qPrintable(log()));
 
         QVERIFY(XTestUtil::setOutputOn("DUMMY1", QRect(1920, 0, 1280, 1024)));
         QVERIFY(wakeVarlo());
@@ -444,7 +410,7 @@ private Q_SLOTS:
         QVERIFY(drag(cellCentre(panel, 0, 3), cellCentre(panel, 1, 5)));
         const QRect expected = placementRect(first, Util::MarginMetrics_t(), QSize(6, 6), QRect(0, 3, 2, 3)).toRect();
         QVERIFY2(XTestUtil::waitFor([&] { return landedOn(chosen.window, expected); }),
-                 qPrintable(readLog() + describe(XTestUtil::outerFrame(chosen.window))));
+                 qPrintable(log() + describe(XTestUtil::outerFrame(chosen.window))));
         QCOMPARE(XTestUtil::outerFrame(m_xterm.window), before);
     }
 };

@@ -5,6 +5,7 @@
 #include "desktopareacache.h"
 #include "placementgeometry.h"
 #include "shortcutmodel.h"
+#include "varlorun.h"
 #include "xtestutil.h"
 
 #include <QApplication>
@@ -21,33 +22,7 @@
 
 namespace {
 
-QString logText()
-{
-    QFile f(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-bool waitForLog(const QString &text, int count = 1)
-{
-    return XTestUtil::waitFor([&] { return logText().count(text) >= count; }, 15000);
-}
-
-const QString kReady = QStringLiteral("| Finished application initialization.");
-
-// An xterm sizes itself in whole character cells: its frame's corner lands
-// exactly, its size up to one cell short.
-bool landedOn(quint32 window, const QRect &expected)
-{
-    const QRect r = XTestUtil::outerFrame(window);
-    return r.topLeft() == expected.topLeft() && r.width() <= expected.width()
-           && r.height() <= expected.height() && expected.width() - r.width() < 16
-           && expected.height() - r.height() < 24;
-}
-
-QString describe(const QRect &r)
-{
-    return QStringLiteral(" %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-}
+using namespace VarloRun;
 
 QRect cells(int screen, QSize grid, QRect selection)
 {
@@ -115,17 +90,8 @@ private:
 
     bool startVarlo(const QStringList &arguments = {QStringLiteral("-background")})
     {
-        QFile::remove(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log"));
-        m_varlo = XTestUtil::startProcess(XTestUtil::binDir() + QStringLiteral("/Varlo"), arguments);
-        return m_varlo && waitForLog(kReady);
-    }
-
-    bool stopVarlo()
-    {
-        if (!m_varlo || m_varlo->state() == QProcess::NotRunning)
-            return true;
-        m_varlo->terminate();
-        return m_varlo->waitForFinished(10000) && m_varlo->exitCode() == 0;
+        m_varlo = VarloRun::start(arguments);
+        return m_varlo;
     }
 
     QList<quint32> visiblePanels() const
@@ -138,30 +104,12 @@ private:
         return result;
     }
 
-    // The window of ours a tray host took in: one of ours below another's top level.
-    quint32 trayIcon() const
-    {
-        for (quint32 w : XTestUtil::descendantsOf(XTestUtil::rootWindow())) {
-            const QList<quint32> pid = XTestUtil::cardinalProperty(w, "_NET_WM_PID");
-            if (!pid.isEmpty() && pid.first() == quint32(m_varlo->processId())
-                && XTestUtil::topLevelOf(w) != w && XTestUtil::clientGeometry(w).isValid())
-                return w;
-        }
-        return 0;
-    }
-
-    static bool startTray()
-    {
-        return XTestUtil::startProcess(QStringLiteral("trayer"),
-                                       {"--edge", "top", "--align", "right", "--widthtype", "pixel",
-                                        "--width", "200", "--heighttype", "pixel", "--height", "32"})
-               && XTestUtil::waitFor([] { return XTestUtil::selectionOwned("_NET_SYSTEM_TRAY_S0"); });
-    }
+    quint32 trayIcon() const { return trayIconOf(m_varlo->processId()); }
 
 private Q_SLOTS:
     void cleanup()
     {
-        QVERIFY(stopVarlo());
+        QVERIFY(stop(m_varlo));
         XTestUtil::cleanup();
     }
 
@@ -170,13 +118,13 @@ private Q_SLOTS:
     void trayIconTogglesThePanelsAndQuits()
     {
         QVERIFY2(startTray(), qPrintable(XTestUtil::lastError()));
-        QVERIFY2(startVarlo(), qPrintable(logText()));
+        QVERIFY2(startVarlo(), qPrintable(log()));
         quint32 icon = 0;
-        QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }), qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }), qPrintable(log()));
         const int apart = XTestUtil::clientGeometry(icon).width() / 3;
 
         QVERIFY2(XTestUtil::clickWindow(icon, QPoint(-apart, 0)), qPrintable(XTestUtil::lastError()));
-        QVERIFY2(XTestUtil::waitFor([&] { return visiblePanels().size() == 2; }), qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([&] { return visiblePanels().size() == 2; }), qPrintable(log()));
         // Apart from the first, so that the two do not make a double click.
         QVERIFY(XTestUtil::clickWindow(icon, QPoint(apart, 0)));
         QVERIFY(XTestUtil::waitFor([&] { return visiblePanels().isEmpty(); }));
@@ -190,8 +138,8 @@ private Q_SLOTS:
         QVERIFY(m_varlo->waitForFinished(10000));
         QCOMPARE(m_varlo->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_varlo->exitCode(), 0);
-        QVERIFY(logText().contains(QStringLiteral("| Cleaning up...")));
-        QVERIFY(!logText().contains(QStringLiteral("Termination signal")));
+        QVERIFY(log().contains(QStringLiteral("| Cleaning up...")));
+        QVERIFY(!log().contains(QStringLiteral("Termination signal")));
     }
 
     // Keys typed anywhere on the desktop: the named shortcuts place the
@@ -216,30 +164,30 @@ private Q_SLOTS:
         const StartedWindow xterm = XTestUtil::startXterm(QStringLiteral("target"));
         QVERIFY2(xterm, qPrintable(XTestUtil::lastError()));
         QVERIFY(XTestUtil::activate(xterm.window));
-        QVERIFY2(startVarlo(), qPrintable(logText()));
-        QVERIFY2(logText().contains("GlobalShortcut failed to register: Ctrl+Alt+Right"), qPrintable(logText()));
+        QVERIFY2(startVarlo(), qPrintable(log()));
+        QVERIFY2(log().contains("GlobalShortcut failed to register: Ctrl+Alt+Right"), qPrintable(log()));
 
         auto pressAndLand = [&](const QString &keys, const QRect &expected) {
             return XTestUtil::key(keys) && XTestUtil::waitFor([&] { return landedOn(xterm.window, expected); });
         };
         QVERIFY2(pressAndLand("ctrl+alt+Left", cells(0, {2, 1}, {0, 0, 1, 1})),
-                 qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window))));
+                 qPrintable(log() + describe(XTestUtil::outerFrame(xterm.window))));
         QVERIFY2(pressAndLand("ctrl+alt+Left", cells(1, {2, 1}, {0, 0, 1, 1})),
-                 qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window))));
+                 qPrintable(log() + describe(XTestUtil::outerFrame(xterm.window))));
 
         QVERIFY(XTestUtil::key("Num_Lock"));
         QVERIFY2(pressAndLand("ctrl+alt+KP_1", cells(1, {2, 2}, {1, 1, 1, 1})),
-                 qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window))));
+                 qPrintable(log() + describe(XTestUtil::outerFrame(xterm.window))));
         QVERIFY(XTestUtil::key("Num_Lock"));
 
         // Y and Z trade places on a German keyboard.
         QVERIFY(XTestUtil::run("setxkbmap", {"de"}).ok());
         const bool moved = pressAndLand("ctrl+alt+y", cells(1, {2, 2}, {0, 0, 1, 1}));
         QVERIFY(XTestUtil::run("setxkbmap", {"us"}).ok());
-        QVERIFY2(moved, qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window))));
+        QVERIFY2(moved, qPrintable(log() + describe(XTestUtil::outerFrame(xterm.window))));
 
         QVERIFY(XTestUtil::key("ctrl+alt+d"));
-        QVERIFY2(XTestUtil::waitFor([&] { return visiblePanels().size() == 2; }), qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([&] { return visiblePanels().size() == 2; }), qPrintable(log()));
         QVERIFY(XTestUtil::key("ctrl+alt+d"));
         QVERIFY(XTestUtil::waitFor([&] { return visiblePanels().isEmpty(); }));
     }
@@ -247,11 +195,11 @@ private Q_SLOTS:
     // No tray at start: Varlo runs on, and the icon comes with the tray.
     void aTrayThatComesLaterGetsTheIcon()
     {
-        QVERIFY2(startVarlo(), qPrintable(logText()));
-        QVERIFY(logText().contains(QStringLiteral("No system tray yet")));
+        QVERIFY2(startVarlo(), qPrintable(log()));
+        QVERIFY(log().contains(QStringLiteral("No system tray yet")));
         QCOMPARE(trayIcon(), 0u);
         QVERIFY2(startTray(), qPrintable(XTestUtil::lastError()));
-        QVERIFY2(XTestUtil::waitFor([&] { return trayIcon() != 0; }), qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([&] { return trayIcon() != 0; }), qPrintable(log()));
     }
 };
 

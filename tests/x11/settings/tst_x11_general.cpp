@@ -7,6 +7,7 @@
 #include "desktopentry.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
+#include "varlorun.h"
 #include "xtestutil.h"
 
 #include <QApplication>
@@ -20,11 +21,7 @@
 
 namespace {
 
-QString logText()
-{
-    QFile f(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
+using namespace VarloRun;
 
 const QSize kSettingsSize(373, 358);
 
@@ -70,21 +67,7 @@ private:
         return 0;
     }
 
-    // The window of ours a tray host took in: one of ours below another's top
-    // level that the window manager does not list (the settings window sits in a frame too).
-    quint32 trayIcon() const
-    {
-        const QList<quint32> managed = XTestUtil::clientList();
-        for (quint32 w : XTestUtil::descendantsOf(XTestUtil::rootWindow())) {
-            if (managed.contains(w))
-                continue;
-            const QList<quint32> pid = XTestUtil::cardinalProperty(w, "_NET_WM_PID");
-            if (!pid.isEmpty() && pid.first() == quint32(m_varlo->processId()) &&
-                XTestUtil::topLevelOf(w) != w && XTestUtil::clientGeometry(w).isValid())
-                return w;
-        }
-        return 0;
-    }
+    quint32 trayIcon() const { return trayIconOf(m_varlo->processId()); }
 
     static bool entryReadsBack(const QString &program)
     {
@@ -114,10 +97,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (m_varlo && m_varlo->state() != QProcess::NotRunning) {
-            m_varlo->terminate();
-            QVERIFY(m_varlo->waitForFinished(10000));
-        }
+        QVERIFY(stop(m_varlo));
         XTestUtil::cleanup();
     }
 
@@ -125,46 +105,30 @@ private Q_SLOTS:
     // box; the tray icon goes after the reminder is answered.
     void loginEntryAndTrayIcon()
     {
-        QVERIFY2(
-            XTestUtil::startProcess(QStringLiteral("trayer"),
-                                    {"--edge", "top", "--align", "right", "--widthtype", "pixel",
-                                     "--width", "200", "--heighttype", "pixel", "--height", "32"}),
-            qPrintable(XTestUtil::lastError()));
-        QVERIFY(
-            XTestUtil::waitFor([] { return XTestUtil::selectionOwned("_NET_SYSTEM_TRAY_S0"); }));
-        QFile::remove(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log"));
-        m_varlo = XTestUtil::startProcess(XTestUtil::binDir() + QStringLiteral("/Varlo"),
-                                          {"-background"});
-        QVERIFY(m_varlo);
+        QVERIFY2(startTray(), qPrintable(XTestUtil::lastError()));
+        m_varlo = start();
+        QVERIFY2(m_varlo, qPrintable(log()));
         quint32 icon = 0;
-        QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }, 15000),
-                 qPrintable(logText()));
-        QVERIFY2(XTestUtil::waitFor(
-                     [] { return logText().contains("| Finished application initialization."); }),
-                 qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }), qPrintable(log()));
         QVERIFY(!QFile::exists(AutoStart::entryPath()));
 
         // The first entry of the menu is "Preferences".
-        const int before = int(windowsOfVarlo().size());
-        QVERIFY(XTestUtil::clickAt(XTestUtil::clientGeometry(icon).center(), 3));
-        QVERIFY(XTestUtil::waitFor([&] { return windowsOfVarlo().size() > before; }));
-        QVERIFY(XTestUtil::key(QStringLiteral("Down")));
-        QVERIFY(XTestUtil::key(QStringLiteral("Return")));
+        QVERIFY(chooseFromTrayMenu(m_varlo->processId(), icon, {"Down", "Return"}));
         quint32 settings = 0;
         QVERIFY2(XTestUtil::waitFor([&] { return (settings = settingsWindow()) != 0; }),
-                 qPrintable(logText()));
+                 qPrintable(log()));
         const QPoint origin = XTestUtil::clientGeometry(settings).topLeft();
 
         const QString program =
-            QFileInfo(XTestUtil::binDir() + QStringLiteral("/Varlo")).canonicalFilePath();
+            QFileInfo(programPath()).canonicalFilePath();
         QVERIFY(XTestUtil::clickAt(origin + m_autoStart));
         QVERIFY2(XTestUtil::waitFor([&] { return entryReadsBack(program); }),
-                 qPrintable(logText()));
+                 qPrintable(log()));
         const QString problems = desktopFileProblems(AutoStart::entryPath());
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
         QVERIFY(XTestUtil::clickAt(origin + m_autoStart));
         QVERIFY2(XTestUtil::waitFor([] { return !QFile::exists(AutoStart::entryPath()); }),
-                 qPrintable(logText()));
+                 qPrintable(log()));
 
         const QList<quint32> open = windowsOfVarlo();
         QVERIFY(XTestUtil::clickAt(origin + m_showTray));
@@ -182,7 +146,7 @@ private Q_SLOTS:
         QVERIFY(XTestUtil::activate(reminder));
         QVERIFY(XTestUtil::key(QStringLiteral("Return")));
         QVERIFY(XTestUtil::waitFor([&] { return !windowsOfVarlo().contains(reminder); }));
-        QVERIFY2(XTestUtil::waitFor([&] { return trayIcon() == 0; }), qPrintable(logText()));
+        QVERIFY2(XTestUtil::waitFor([&] { return trayIcon() == 0; }), qPrintable(log()));
         QVERIFY(settingsWindow() != 0);
     }
 };

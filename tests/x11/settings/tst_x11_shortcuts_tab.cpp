@@ -10,6 +10,7 @@
 #include "settingswindow.h"
 #include "shortcutmanager.h"
 #include "shortcutstab.h"
+#include "varlorun.h"
 #include "xtestutil.h"
 
 #include <QApplication>
@@ -27,26 +28,7 @@
 
 namespace {
 
-QString logText()
-{
-    QFile f(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-// An xterm sizes itself in whole character cells: its frame's corner lands
-// exactly, its size up to one cell short.
-bool landedOn(quint32 window, const QRect &expected)
-{
-    const QRect r = XTestUtil::outerFrame(window);
-    return r.topLeft() == expected.topLeft() && r.width() <= expected.width() &&
-           r.height() <= expected.height() && expected.width() - r.width() < 16 &&
-           expected.height() - r.height() < 24;
-}
-
-QString describe(const QRect &r)
-{
-    return QStringLiteral(" %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-}
+using namespace VarloRun;
 
 QPoint centreIn(const QWidget *widget, const QWidget *window)
 {
@@ -109,37 +91,7 @@ private:
         QList<QRectF> cells;
     } m_layout;
 
-    bool startVarlo()
-    {
-        QFile::remove(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/varlo.log"));
-        m_varlo = XTestUtil::startProcess(XTestUtil::binDir() + QStringLiteral("/Varlo"),
-                                          {QStringLiteral("-background")});
-        return m_varlo &&
-               XTestUtil::waitFor(
-                   [] { return logText().contains("| Finished application initialization."); },
-                   15000);
-    }
-
-    static bool startTray()
-    {
-        return XTestUtil::startProcess(QStringLiteral("trayer"),
-                                       {"--edge", "top", "--align", "right", "--widthtype", "pixel",
-                                        "--width", "200", "--heighttype", "pixel", "--height",
-                                        "32"}) &&
-               XTestUtil::waitFor([] { return XTestUtil::selectionOwned("_NET_SYSTEM_TRAY_S0"); });
-    }
-
-    // The window of ours a tray host took in: one of ours below another's top level.
-    quint32 trayIcon() const
-    {
-        for (quint32 w : XTestUtil::descendantsOf(XTestUtil::rootWindow())) {
-            const QList<quint32> pid = XTestUtil::cardinalProperty(w, "_NET_WM_PID");
-            if (!pid.isEmpty() && pid.first() == quint32(m_varlo->processId()) &&
-                XTestUtil::topLevelOf(w) != w && XTestUtil::clientGeometry(w).isValid())
-                return w;
-        }
-        return 0;
-    }
+    quint32 trayIcon() const { return trayIconOf(m_varlo->processId()); }
 
     quint32 settingsWindow() const
     {
@@ -227,10 +179,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (m_varlo && m_varlo->state() != QProcess::NotRunning) {
-            m_varlo->terminate();
-            QVERIFY(m_varlo->waitForFinished(10000));
-        }
+        QVERIFY(stop(m_varlo));
         XTestUtil::cleanup();
     }
 
@@ -242,21 +191,17 @@ private Q_SLOTS:
         const StartedWindow xterm = XTestUtil::startXterm(QStringLiteral("target"));
         QVERIFY2(xterm, qPrintable(XTestUtil::lastError()));
         QVERIFY2(startTray(), qPrintable(XTestUtil::lastError()));
-        QVERIFY2(startVarlo(), qPrintable(logText()));
+        m_varlo = start();
+        QVERIFY2(m_varlo, qPrintable(log()));
         quint32 icon = 0;
         QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }, 15000),
-                 qPrintable(logText()));
+                 qPrintable(log()));
 
-        const QList<quint32> before = XTestUtil::windowsOf(m_varlo->processId());
-        QVERIFY(XTestUtil::clickAt(XTestUtil::clientGeometry(icon).center(), 3));
-        QVERIFY(XTestUtil::waitFor(
-            [&] { return XTestUtil::windowsOf(m_varlo->processId()).size() > before.size(); },
-            15000));
-        QVERIFY(XTestUtil::key(QStringLiteral("Down"))); // "Preferences" comes first
-        QVERIFY(XTestUtil::key(QStringLiteral("Return")));
+        // "Preferences" comes first.
+        QVERIFY(chooseFromTrayMenu(m_varlo->processId(), icon, {"Down", "Return"}));
         quint32 settings = 0;
         QVERIFY2(XTestUtil::waitFor([&] { return (settings = settingsWindow()) != 0; }, 15000),
-                 qPrintable(logText()));
+                 qPrintable(log()));
         const QRect area = DesktopAreaCache::instance()->availableGeometry(0);
         QVERIFY2(area.contains(XTestUtil::clientGeometry(settings)),
                  qPrintable(describe(XTestUtil::clientGeometry(settings))));
@@ -289,18 +234,18 @@ private Q_SLOTS:
         // The preview covers the settings window's screen while the button is held.
         const bool previewShown = XTestUtil::waitFor([&] { return previewOver(area) != 0; }, 15000);
         QVERIFY(XTestUtil::buttonUp(1));
-        QVERIFY2(previewShown, qPrintable(logText()));
+        QVERIFY2(previewShown, qPrintable(log()));
         QVERIFY(XTestUtil::waitFor([&] { return previewOver(area) == 0; }, 15000));
 
         QVERIFY(clickIn(settings, m_layout.accept));
         QVERIFY2(XTestUtil::waitFor([] { return !savedRows().isEmpty(); }, 15000),
-                 qPrintable(logText()));
+                 qPrintable(log()));
         QCOMPARE(savedRows(), QStringList{"left half|Ctrl+Alt+Left|6|6|0|0|3|6|1|1"});
 
         // Escape on the list page closes the window.
         QVERIFY(XTestUtil::key(QStringLiteral("Escape")));
         QVERIFY2(XTestUtil::waitFor([&] { return settingsWindow() == 0; }, 15000),
-                 qPrintable(logText()));
+                 qPrintable(log()));
 
         QVERIFY(XTestUtil::activate(xterm.window));
         // The shortcut acts on the screen that holds most of the window.
@@ -313,7 +258,7 @@ private Q_SLOTS:
                 .toRect();
         QVERIFY(XTestUtil::key(QStringLiteral("ctrl+alt+Left")));
         QVERIFY2(XTestUtil::waitFor([&] { return landedOn(xterm.window, expected); }, 15000),
-                 qPrintable(logText() + describe(XTestUtil::outerFrame(xterm.window)) +
+                 qPrintable(log() + describe(XTestUtil::outerFrame(xterm.window)) +
                             describe(expected)));
     }
 };
