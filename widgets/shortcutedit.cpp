@@ -166,6 +166,17 @@ void ShortcutEdit::updateText(const QString &text)
     d->updating = false;
 }
 
+bool ShortcutEdit::event(QEvent *event)
+{
+    // Every combination is the recorder's while it has the focus, also one
+    // that is a shortcut of its window (the grid keys of a drag frame beside it).
+    if (event->type() == QEvent::ShortcutOverride) {
+        event->accept();
+        return true;
+    }
+    return QLineEdit::event(event);
+}
+
 void ShortcutEdit::keyPressEvent(QKeyEvent *event)
 {
     const int key = event->key();

@@ -40,6 +40,7 @@ protected Q_SLOTS:
     void updateText(const QString &text);
 
 protected:
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QResource>
+#include <QShortcut>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -38,6 +39,7 @@ private Q_SLOTS:
     void recording_data();
     void recording();
     void sameCombinationTwice();
+    void windowShortcutsAreRecorded();
     void setShortcutAnnouncesChanges();
     void clearButtonEmitsNothing();
     void clearButtonGeometry();
@@ -111,6 +113,27 @@ void TestShortcutEdit::recording()
     QCOMPARE(changed.count(), announced);
     if (announced)
         QCOMPARE(changed.last().at(0).value<QKeySequence>(), sequence);
+}
+
+// A shortcut of the recorder's window, as the drag frame's grid keys are,
+// must not take the combination away from the recorder.
+void TestShortcutEdit::windowShortcutsAreRecorded()
+{
+    QWidget window;
+    auto *edit = new ShortcutEdit(&window);
+    auto *gridKey = new QShortcut(QKeySequence(QStringLiteral("Alt+=")), &window);
+    QSignalSpy fired(gridKey, &QShortcut::activated);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Equal, Qt::AltModifier);
+    QCOMPARE(edit->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Equal));
+    QCOMPARE(fired.count(), 0);
+    // Elsewhere in the window the shortcut is the window's again.
+    edit->clearFocus();
+    QTest::keyClick(&window, Qt::Key_Equal, Qt::AltModifier);
+    QCOMPARE(fired.count(), 1);
 }
 
 void TestShortcutEdit::sameCombinationTwice()
