@@ -142,6 +142,32 @@ private Q_SLOTS:
         QVERIFY(!log().contains(QStringLiteral("Termination signal")));
     }
 
+    // "About Varlo" from the menu: the icon steps aside while the window is
+    // open (a click on it would open a second) and comes back after.
+    void aboutFromTheTrayMenu()
+    {
+        QVERIFY2(startTray(), qPrintable(XTestUtil::lastError()));
+        QVERIFY2(startVarlo(), qPrintable(log()));
+        quint32 icon = 0;
+        QVERIFY2(XTestUtil::waitFor([&] { return (icon = trayIcon()) != 0; }), qPrintable(log()));
+        const QList<quint32> before = XTestUtil::windowsOf(m_varlo->processId());
+        // The next to last entry, above "Quit".
+        QVERIFY(chooseFromTrayMenu(m_varlo->processId(), icon, {"Up", "Up", "Return"}));
+        quint32 about = 0;
+        QVERIFY(XTestUtil::waitFor([&] {
+            for (quint32 w : XTestUtil::windowsOf(m_varlo->processId())) {
+                if (!before.contains(w) && XTestUtil::clientList().contains(w))
+                    about = w;
+            }
+            return about != 0;
+        }));
+        QVERIFY(XTestUtil::waitFor([&] { return trayIcon() == 0; }));
+        QVERIFY(XTestUtil::activate(about));
+        QVERIFY(XTestUtil::key(QStringLiteral("Escape")));
+        QVERIFY(XTestUtil::waitFor([&] { return !XTestUtil::windowsOf(m_varlo->processId()).contains(about); }));
+        QVERIFY2(XTestUtil::waitFor([&] { return trayIcon() != 0; }), qPrintable(log()));
+    }
+
     // Keys typed anywhere on the desktop: the named shortcuts place the
     // window in front and move it on to the next screen when pressed again;
     // the keypad twin of a digit fires; a combination another program holds
