@@ -1354,7 +1354,11 @@ bool ConfigureWatcher::waitFor(const std::function<bool()> &done, int timeoutMs)
         ::poll(&p, 1, 20);
         bool configured = false;
         while (xcb_generic_event_t *e = xcb_poll_for_event(m_connection)) {
-            configured = configured || (e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY;
+            if ((e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY) {
+                const auto *c = reinterpret_cast<const xcb_configure_notify_event_t *>(e);
+                m_sizes.append(QSize(c->width, c->height));
+                configured = true;
+            }
             std::free(e);
         }
         // A poll timeout checks as well: the event may have come before the watch.

@@ -282,7 +282,10 @@ public:
 
     /** Until done() holds after a ConfigureNotify (or already); false after timeoutMs. */
     bool waitFor(const std::function<bool()> &done, int timeoutMs = 2000);
+    /** The sizes the window was given, in order, as the events seen so far said. */
+    const QList<QSize> &sizesSeen() const { return m_sizes; }
 
 private:
     struct xcb_connection_t *m_connection = nullptr;
+    QList<QSize> m_sizes;
 };
