@@ -48,6 +48,7 @@ private:
     // Where the drag frame sits inside a panel, and its size: the same form
     // built here gives the same layout as in Varlo.
     QRect m_frameInPanel;
+    QPoint m_gearInPanel;
     QString m_lastWindows;
     QTemporaryDir m_bin;
     QString openedPath() const { return m_bin.filePath("opened"); }
@@ -163,6 +164,9 @@ private Q_SLOTS:
         panel.show();
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
         m_frameInPanel = QRect(panel.dragFrame()->mapTo(&panel, QPoint(0, 0)), panel.dragFrame()->size());
+        const QWidget *gear = panel.findChild<QWidget *>(QStringLiteral("buttonSettings"));
+        QVERIFY(gear);
+        m_gearInPanel = gear->mapTo(&panel, gear->rect().center());
         panel.close();
         QVERIFY(m_frameInPanel.width() > 100 && m_frameInPanel.height() > 60);
 
@@ -356,6 +360,31 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(QUrl(opened().trimmed()).toLocalFile()));
         // Opening the page hides the panels.
         QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
+    }
+
+    // The gear on a panel: the panels go, the settings window comes, centred
+    // on that panel's screen; Escape puts it away.
+    void gearOpensTheSettingsOnItsScreen()
+    {
+        QVERIFY(showPanels());
+        const QRect area = QGuiApplication::screens().at(1)->availableGeometry();
+        const quint32 panel = panelOn(area);
+        QVERIFY(panel);
+        QVERIFY(XTestUtil::clickAt(XTestUtil::clientGeometry(panel).topLeft() + m_gearInPanel));
+        const auto settingsWindow = [this] {
+            for (quint32 w : XTestUtil::windowsOf(m_varlo.processId())) {
+                if (XTestUtil::clientGeometry(w).size() == QSize(373, 358))
+                    return w;
+            }
+            return 0u;
+        };
+        QVERIFY2(XTestUtil::waitFor([&] { return settingsWindow() != 0; }), qPrintable(log()));
+        QVERIFY(XTestUtil::waitFor([this] { return visiblePanels().isEmpty(); }));
+        const QRect shown = XTestUtil::clientGeometry(settingsWindow());
+        QVERIFY2(qAbs(shown.center().x() - area.center().x()) <= 1 && qAbs(shown.center().y() - area.center().y()) <= 1,
+                 qPrintable(describe(shown)));
+        QVERIFY(XTestUtil::key(QStringLiteral("Escape")));
+        QVERIFY2(XTestUtil::waitFor([&] { return settingsWindow() == 0; }), qPrintable(log()));
     }
 
     void unpluggedScreenRebuildsThePanels()
