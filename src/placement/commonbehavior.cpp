@@ -82,7 +82,8 @@ CommonBehavior::CommonBehavior(PanelHost *host)
     });
 
     d->updateChecker = new UpdateChecker(this);
-    connect(d->updateChecker, &UpdateChecker::downloadFinished, this, &CommonBehavior::updaterDownloadFinished);
+    connect(d->updateChecker, &UpdateChecker::downloadFinished, this,
+            &CommonBehavior::updaterDownloadFinished);
 
     g_instance = this;
 }

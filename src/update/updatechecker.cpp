@@ -19,7 +19,8 @@ const QString kSkipVersion = QStringLiteral("update/skip_ver");
 const QString kLastUpdate = QStringLiteral("update/lastupdate");
 const QString kHeading = QStringLiteral("<h3>Version ");
 const QString kHeadingEnd = QStringLiteral("</h3>");
-const QUrl kReleaseNotes(QStringLiteral("https://update.orrith.example/updates/winvarlo/releasenotes.html"));
+const QUrl kReleaseNotes(
+    QStringLiteral("https://update.orrith.example/updates/winvarlo/releasenotes.html"));
 
 constexpr int kDay = 86400;
 // A server that accepts the connection and then says nothing must not hold
@@ -31,8 +32,8 @@ bool machineIsOnline()
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &iface : interfaces) {
         const auto flags = iface.flags();
-        if (flags.testFlag(QNetworkInterface::IsUp) && !flags.testFlag(QNetworkInterface::IsLoopBack)
-            && !iface.addressEntries().isEmpty())
+        if (flags.testFlag(QNetworkInterface::IsUp) &&
+            !flags.testFlag(QNetworkInterface::IsLoopBack) && !iface.addressEntries().isEmpty())
             return true;
     }
     return false;
@@ -70,9 +71,7 @@ struct UpdateChecker::Private
     OnlineTest online;
 };
 
-UpdateChecker::UpdateChecker(QObject *parent)
-    : QObject(parent)
-    , d(std::make_unique<Private>())
+UpdateChecker::UpdateChecker(QObject *parent) : QObject(parent), d(std::make_unique<Private>())
 {
     d->network = new QNetworkAccessManager(this);
     d->timer = new QTimer(this);
@@ -240,8 +239,9 @@ void UpdateChecker::finished(QNetworkReply *reply)
         if (showMsg) {
             OnTopMessageBox box;
             box.setText(QStringLiteral("Sorry!"));
-            box.setInformativeText(QStringLiteral("We couldn't reach the server to check for a new version of "
-                                                  "the program.\n\nPlease try again in a few minutes."));
+            box.setInformativeText(
+                QStringLiteral("We couldn't reach the server to check for a new version of "
+                               "the program.\n\nPlease try again in a few minutes."));
             box.exec();
         }
         return;

@@ -46,7 +46,10 @@ public:
     }
 
     bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return m_body.size() - m_pos + QIODevice::bytesAvailable(); }
+    qint64 bytesAvailable() const override
+    {
+        return m_body.size() - m_pos + QIODevice::bytesAvailable();
+    }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
@@ -82,11 +85,15 @@ private:
     bool m_online = true;
     QDateTime m_now;
 
-    FakeReply *lastRequest() const { return m_requests.isEmpty() ? nullptr : m_requests.last().data(); }
+    FakeReply *lastRequest() const
+    {
+        return m_requests.isEmpty() ? nullptr : m_requests.last().data();
+    }
 
     // What the user saw of the check that reply answers: "offer:VERSION",
     // "box:TEXT" or "none".
-    QString outcome(const QByteArray &body, QNetworkReply::NetworkError error = QNetworkReply::NoError)
+    QString outcome(const QByteArray &body,
+                    QNetworkReply::NetworkError error = QNetworkReply::NoError)
     {
         QSignalSpy offers(m_checker.get(), &UpdateChecker::newVersionAvailable);
         OnTopMessageBox::answerNext(QMessageBox::Ok);
@@ -177,8 +184,10 @@ private Q_SLOTS:
 
         QTest::newRow("automatic, skipped") << "1.5" << QByteArray("1.5") << false << "none";
         QTest::newRow("reported, skipped") << "1.5" << QByteArray("1.5") << true << "offer:1.5";
-        QTest::newRow("automatic, newer than skipped") << "1.5" << QByteArray("1.6") << false << "offer:1.6";
-        QTest::newRow("automatic, nothing skipped") << "" << QByteArray("1.5") << false << "offer:1.5";
+        QTest::newRow("automatic, newer than skipped")
+            << "1.5" << QByteArray("1.6") << false << "offer:1.6";
+        QTest::newRow("automatic, nothing skipped")
+            << "" << QByteArray("1.5") << false << "offer:1.5";
     }
 
     void skippedVersion()
@@ -201,13 +210,16 @@ private Q_SLOTS:
 
         const QByteArray huge = page("9.0") + QByteArray(UpdateChecker::maxReleaseNotesSize, ' ');
         const QByteArray limit = page("9.0").leftJustified(UpdateChecker::maxReleaseNotesSize, ' ');
-        QTest::newRow("unreachable, reported") << QByteArray() << int(QNetworkReply::ConnectionRefusedError) << true
-                                               << kUnreachable;
-        QTest::newRow("unreachable, automatic") << QByteArray() << int(QNetworkReply::ConnectionRefusedError) << false
-                                                << "none";
-        QTest::newRow("notes over 1 MiB, reported") << huge << int(QNetworkReply::NoError) << true << kUnreachable;
-        QTest::newRow("notes over 1 MiB, automatic") << huge << int(QNetworkReply::NoError) << false << "none";
-        QTest::newRow("notes of 1 MiB") << limit << int(QNetworkReply::NoError) << false << "offer:9.0";
+        QTest::newRow("unreachable, reported")
+            << QByteArray() << int(QNetworkReply::ConnectionRefusedError) << true << kUnreachable;
+        QTest::newRow("unreachable, automatic")
+            << QByteArray() << int(QNetworkReply::ConnectionRefusedError) << false << "none";
+        QTest::newRow("notes over 1 MiB, reported")
+            << huge << int(QNetworkReply::NoError) << true << kUnreachable;
+        QTest::newRow("notes over 1 MiB, automatic")
+            << huge << int(QNetworkReply::NoError) << false << "none";
+        QTest::newRow("notes of 1 MiB")
+            << limit << int(QNetworkReply::NoError) << false << "offer:9.0";
     }
 
     // Neither a failed nor a malformed reply disturbs the daily schedule.
@@ -236,7 +248,8 @@ private Q_SLOTS:
         QTest::addColumn<QUrl>("url");
 
         QTest::newRow("offline") << false << QUrl();
-        QTest::newRow("plain http") << true << QUrl("http://update.orrith.example/updates/winvarlo/releasenotes.html");
+        QTest::newRow("plain http")
+            << true << QUrl("http://update.orrith.example/updates/winvarlo/releasenotes.html");
     }
 
     // Not even a reported check says anything.
@@ -292,17 +305,20 @@ private Q_SLOTS:
 
         const QDateTime ten(QDate(2024, 6, 12), QTime(10, 0));
         const QDateTime two(QDate(2024, 6, 12), QTime(2, 0));
-        QTest::newRow("25 h ago") << true << ten << QVariant(ten.addSecs(-25 * 3600)) << 86400 << ten;
+        QTest::newRow("25 h ago") << true << ten << QVariant(ten.addSecs(-25 * 3600)) << 86400
+                                  << ten;
         QTest::newRow("23 h ago") << true << ten << QVariant(ten.addSecs(-23 * 3600)) << 3600
                                   << ten.addSecs(-23 * 3600);
-        QTest::newRow("24 h ago") << true << ten << QVariant(ten.addDays(-1)) << 86400 << ten.addDays(-1);
-        QTest::newRow("none, at 02:00") << true << two << QVariant() << 3600
-                                        << QDateTime(QDate(2024, 6, 11), QTime(3, 0));
+        QTest::newRow("24 h ago") << true << ten << QVariant(ten.addDays(-1)) << 86400
+                                  << ten.addDays(-1);
+        QTest::newRow("none, at 02:00")
+            << true << two << QVariant() << 3600 << QDateTime(QDate(2024, 6, 11), QTime(3, 0));
         QTest::newRow("none, at 10:00") << true << ten << QVariant() << 86400 << ten;
         QTest::newRow("damaged") << true << ten << QVariant("not a time") << 86400 << ten;
-        QTest::newRow("in the future") << true << ten << QVariant(ten.addSecs(3600)) << 86400 << ten;
-        QTest::newRow("automatic mode off") << false << ten << QVariant(ten.addSecs(-23 * 3600)) << -1
-                                            << ten.addSecs(-23 * 3600);
+        QTest::newRow("in the future")
+            << true << ten << QVariant(ten.addSecs(3600)) << 86400 << ten;
+        QTest::newRow("automatic mode off")
+            << false << ten << QVariant(ten.addSecs(-23 * 3600)) << -1 << ten.addSecs(-23 * 3600);
     }
 
     void schedule()
