@@ -223,16 +223,18 @@ void UpdateChecker::finished(QNetworkReply *reply)
     reply->disconnect(this);
     reply->deleteLater();
 
+    const QString tooLargeText =
+        QStringLiteral("Release notes larger than %1 bytes.").arg(maxReleaseNotesSize);
     QString error;
     QByteArray body;
     if (tooLarge) {
-        error = QStringLiteral("Release notes larger than %1 bytes.").arg(maxReleaseNotesSize);
+        error = tooLargeText;
     } else if (reply->error() != QNetworkReply::NoError) {
         error = reply->errorString();
     } else {
         body = reply->read(maxReleaseNotesSize + 1);
         if (body.size() > maxReleaseNotesSize)
-            error = QStringLiteral("Release notes larger than %1 bytes.").arg(maxReleaseNotesSize);
+            error = tooLargeText;
     }
     if (!error.isEmpty()) {
         vDebug() << "Error retrieving version information:" << error;
