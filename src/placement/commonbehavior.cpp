@@ -8,6 +8,7 @@
 #include "platform.h"
 #include "settingsstore.h"
 #include "shortcutlistitem.h"
+#include "updatechecker.h"
 #include "varlolog.h"
 #include "windowinfo.h"
 #include "windowmover.h"
@@ -33,6 +34,7 @@ struct CommonBehavior::Private
     WId lastWindow = 0;
     QSettings settings;
     std::function<const ShortcutListItem *(int)> lookup;
+    UpdateChecker *updateChecker = nullptr;
 };
 
 Util::MarginMetrics_t CommonBehavior::previewMargins()
@@ -79,12 +81,17 @@ CommonBehavior::CommonBehavior(PanelHost *host)
         QMetaObject::invokeMethod(this, &CommonBehavior::setForegroundWindowData, Qt::QueuedConnection);
     });
 
+    d->updateChecker = new UpdateChecker(this);
+    connect(d->updateChecker, &UpdateChecker::downloadFinished, this,
+            &CommonBehavior::updaterDownloadFinished);
+
     g_instance = this;
 }
 
 CommonBehavior::~CommonBehavior()
 {
     Platform::instance()->setActiveWindowHandler(nullptr);
+    delete d->updateChecker;
     delete d->preview;
     if (g_instance == this)
         g_instance = nullptr;
@@ -103,6 +110,11 @@ PanelHost *CommonBehavior::host() const
 DragFrame *CommonBehavior::preview() const
 {
     return d->preview;
+}
+
+UpdateChecker *CommonBehavior::updateChecker() const
+{
+    return d->updateChecker;
 }
 
 void CommonBehavior::setShortcutLookup(std::function<const ShortcutListItem *(int)> lookup)
@@ -199,13 +211,12 @@ void CommonBehavior::forceUpdateCheck()
 
 void CommonBehavior::setUpdateCheck(bool enabled)
 {
-    // The update checker arrives with the updater; until then there is nothing to switch.
-    Q_UNUSED(enabled)
+    d->updateChecker->setAutoCheck(enabled);
 }
 
 void CommonBehavior::updateCheck(bool msg)
 {
-    Q_UNUSED(msg)
+    d->updateChecker->checkForNewVersion(msg);
 }
 
 void CommonBehavior::updateCheck()

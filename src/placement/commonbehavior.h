@@ -14,6 +14,7 @@
 class DragFrame;
 class PanelHost;
 class ShortcutListItem;
+class UpdateChecker;
 
 // Acts on other programs' windows for everything that selects cells: places
 // the foreground window, shows the translucent preview of the target, tells
@@ -34,6 +35,8 @@ public:
 
     PanelHost *host() const;
     DragFrame *preview() const;
+    /** The one update checker (owned); the updater window connects to its offers. */
+    UpdateChecker *updateChecker() const;
 
     /** How shortcutActivated() finds a shortcut by id (the shortcut model). */
     void setShortcutLookup(std::function<const ShortcutListItem *(int)> lookup);

@@ -6,6 +6,7 @@
 #include "settingsstore.h"
 #include "shortcutlistitem.h"
 #include "stubpanelhost.h"
+#include "updatechecker.h"
 #include "windowinfo.h"
 
 #include <QApplication>
@@ -273,8 +274,29 @@ private Q_SLOTS:
 
     void downloadFinishedClearsTheScreen()
     {
-        QMetaObject::invokeMethod(m_behavior.get(), "updaterDownloadFinished");
+        Q_EMIT m_behavior->updateChecker()->downloadFinished();
         QCOMPARE(m_host->calls, QStringList({"hideGrids(0)", "hideSettings"}));
+    }
+
+    void updateCallsReachTheChecker()
+    {
+        UpdateChecker *checker = m_behavior->updateChecker();
+        QVERIFY(checker);
+        int requests = 0;
+        checker->setOnlineTest([] { return true; });
+        checker->setRequestFunction([&requests](const QUrl &) {
+            ++requests;
+            return nullptr;
+        });
+        m_behavior->forceUpdateCheck();
+        m_behavior->updateCheck();
+        QCOMPARE(requests, 2);
+        m_behavior->setUpdateCheck(true);
+        QVERIFY(checker->isAutoCheck());
+        QVERIFY(checker->secondsToNextCheck() > 0);
+        QCOMPARE(requests, 3);
+        m_behavior->setUpdateCheck(false);
+        QCOMPARE(checker->secondsToNextCheck(), -1);
     }
 };
 

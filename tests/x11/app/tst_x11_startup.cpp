@@ -122,8 +122,12 @@ void TestX11Startup::firstStartWritesDefaultsAndLogs()
     QCOMPARE(varlo->exitCode(), 0);
     QVERIFY(s.log().contains("| Cleaning up..."));
 
+    // Automatic update checking starts with the program and keeps the
+    // reference time of its daily schedule beside the 27 defaults.
+    QVERIFY(s.log().contains(" seconds till next update check."));
     QSettings settings(s.config() + "/Orrith LLC/Varlo.conf", QSettings::IniFormat);
-    QCOMPARE(settings.allKeys().size(), 27);
+    QCOMPARE(settings.allKeys().size(), 28);
+    QVERIFY(settings.value("update/lastupdate").toDateTime().isValid());
     QCOMPARE(settings.value("first_launch").toBool(), false);
     QCOMPARE(settings.value("grid/subdivided").toBool(), false);
     QCOMPARE(settings.value("grid/size").toSize(), QSize(6, 6));
