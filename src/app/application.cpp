@@ -15,6 +15,7 @@
 #include "settingsstore.h"
 #include "about.h"
 #include "settingswindow.h"
+#include "updaterwindow.h"
 #include "shortcutlistitem.h"
 #include "shortcutmanager.h"
 #include "shortcutmodel.h"
@@ -115,6 +116,11 @@ void Application::setSingleInstance(SingleInstance *instance)
     d->singleInstance = instance;
     if (instance)
         connect(instance, &SingleInstance::wakeUpRequested, this, &Application::wakeUp);
+    // An installer about to replace us must not find us still holding the instance.
+    UpdaterWindow::setReleaseInstance([instance] {
+        if (instance)
+            instance->release();
+    });
 }
 
 void Application::init()

@@ -9,10 +9,13 @@
 #include "settingsstore.h"
 #include "shortcutlistitem.h"
 #include "updatechecker.h"
+#include "updaterwindow.h"
 #include "varlolog.h"
 #include "windowinfo.h"
 #include "windowmover.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSettings>
 #include <QTimer>
 
@@ -35,6 +38,7 @@ struct CommonBehavior::Private
     QSettings settings;
     std::function<const ShortcutListItem *(int)> lookup;
     UpdateChecker *updateChecker = nullptr;
+    std::unique_ptr<UpdaterWindow> updaterWindow;
 };
 
 Util::MarginMetrics_t CommonBehavior::previewMargins()
@@ -84,6 +88,22 @@ CommonBehavior::CommonBehavior(PanelHost *host)
     d->updateChecker = new UpdateChecker(this);
     connect(d->updateChecker, &UpdateChecker::downloadFinished, this,
             &CommonBehavior::updaterDownloadFinished);
+    // The offer window is made when there is something to offer: its release
+    // notes are fetched then, not at every start.
+    connect(d->updateChecker, &UpdateChecker::newVersionAvailable, this, [this](const QString &version) {
+        if (!d->updaterWindow) {
+            d->updaterWindow = std::make_unique<UpdaterWindow>();
+            connect(d->updaterWindow.get(), qOverload<>(&UpdaterWindow::finishedDownload), d->updateChecker,
+                    &UpdateChecker::downloadFinished);
+        }
+        UpdaterWindow *window = d->updaterWindow.get();
+        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+            QRect r = window->frameGeometry();
+            r.moveCenter(screen->geometry().center());
+            window->move(r.topLeft());
+        }
+        window->showNewVersion(version);
+    });
 
     g_instance = this;
 }
@@ -91,6 +111,7 @@ CommonBehavior::CommonBehavior(PanelHost *host)
 CommonBehavior::~CommonBehavior()
 {
     Platform::instance()->setActiveWindowHandler(nullptr);
+    d->updaterWindow.reset();
     delete d->updateChecker;
     delete d->preview;
     if (g_instance == this)

@@ -1,49 +1,9 @@
+#include "testsigning.h"
 #include "updatesignature.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <openssl/evp.h>
-
-#include <memory>
-
-// Keys and signatures made here with OpenSSL, as the makers' signing does.
-namespace {
-
-struct KeyPair
-{
-    QByteArray publicKey;
-    std::shared_ptr<EVP_PKEY> key;
-};
-
-KeyPair newKeyPair()
-{
-    EVP_PKEY *raw = nullptr;
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
-        EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr), EVP_PKEY_CTX_free);
-    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_keygen(ctx.get(), &raw) != 1)
-        return {};
-    KeyPair pair{QByteArray(32, '\0'), std::shared_ptr<EVP_PKEY>(raw, EVP_PKEY_free)};
-    size_t length = 32;
-    EVP_PKEY_get_raw_public_key(raw, reinterpret_cast<uchar *>(pair.publicKey.data()), &length);
-    return pair;
-}
-
-QByteArray sign(const KeyPair &pair, const QByteArray &message)
-{
-    QByteArray signature(64, '\0');
-    size_t length = 64;
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, pair.key.get()) != 1
-        || EVP_DigestSign(ctx.get(), reinterpret_cast<uchar *>(signature.data()), &length,
-                          reinterpret_cast<const uchar *>(message.constData()), size_t(message.size()))
-               != 1)
-        return {};
-    return signature;
-}
-
-} // namespace
 
 class TestUpdateSignature : public QObject
 {
@@ -80,10 +40,10 @@ private Q_SLOTS:
         QFETCH(int, signatureLength);
         QFETCH(bool, valid);
 
-        const KeyPair makers = newKeyPair();
-        const KeyPair other = newKeyPair();
+        const TestSigningKey makers = TestSigningKey::create();
+        const TestSigningKey other = TestSigningKey::create();
         QVERIFY(makers.key && other.key);
-        QByteArray signature = sign(otherKey ? other : makers, signedBytes).left(signatureLength);
+        QByteArray signature = (otherKey ? other : makers).sign(signedBytes).left(signatureLength);
         if (flipSignatureByte >= 0)
             signature[flipSignatureByte] = char(signature[flipSignatureByte] ^ 0x01);
 
@@ -114,7 +74,7 @@ private Q_SLOTS:
         QFETCH(int, keyBytes);
         const QByteArray key = UpdateSignature::keyFromHex(hex);
         QCOMPARE(key.size(), keyBytes);
-        const KeyPair makers = newKeyPair();
+        const TestSigningKey makers = TestSigningKey::create();
         QTemporaryDir dir;
         QString reason;
         QVERIFY(!UpdateSignature::verifyFile(dir.filePath(QStringLiteral("missing")), QByteArray(64, '\0'),
@@ -123,7 +83,7 @@ private Q_SLOTS:
             QFile file(dir.filePath(QStringLiteral("installer")));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.close();
-            QVERIFY(!UpdateSignature::verifyFile(file.fileName(), sign(makers, {}), key, &reason));
+            QVERIFY(!UpdateSignature::verifyFile(file.fileName(), makers.sign({}), key, &reason));
         }
     }
 };
