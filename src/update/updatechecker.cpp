@@ -22,9 +22,6 @@ const QString kHeading = QStringLiteral("<h3>Version ");
 const QString kHeadingEnd = QStringLiteral("</h3>");
 
 constexpr int kDay = 86400;
-// A server that accepts the connection and then says nothing must not hold
-// the one request we allow in flight for ever.
-constexpr int kTransferTimeoutMs = 60 * 1000;
 
 bool machineIsOnline()
 {
@@ -68,6 +65,7 @@ struct UpdateChecker::Private
     RequestFunction request;
     Clock clock;
     OnlineTest online;
+    int stallTimeoutMs = UpdateSource::StallTimeoutMs;
 };
 
 UpdateChecker::UpdateChecker(QObject *parent) : QObject(parent), d(std::make_unique<Private>())
@@ -86,7 +84,9 @@ UpdateChecker::UpdateChecker(QObject *parent) : QObject(parent), d(std::make_uni
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::NoLessSafeRedirectPolicy);
         request.setMaximumRedirectsAllowed(UpdateSource::MaxRedirects);
-        request.setTransferTimeout(kTransferTimeoutMs);
+        // A server that accepts the connection and then says nothing must
+        // not hold the one request we allow in flight for ever.
+        request.setTransferTimeout(d->stallTimeoutMs);
         return d->network->get(request);
     };
     d->clock = [] { return QDateTime::currentDateTime(); };
@@ -141,6 +141,11 @@ QUrl UpdateChecker::releaseNotesUrl() const
 void UpdateChecker::setReleaseNotesUrl(const QUrl &url)
 {
     d->url = url;
+}
+
+void UpdateChecker::setStallTimeout(int ms)
+{
+    d->stallTimeoutMs = ms;
 }
 
 void UpdateChecker::setRequestFunction(RequestFunction request)

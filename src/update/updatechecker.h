@@ -53,6 +53,8 @@ public:
 
     // Seams: how the request is sent, what time it is, whether the machine is online.
     void setRequestFunction(RequestFunction request);
+    /** How long the release notes may stall before the check gives up (30 s). */
+    void setStallTimeout(int ms);
     void setClock(Clock clock);
     void setOnlineTest(OnlineTest online);
 
