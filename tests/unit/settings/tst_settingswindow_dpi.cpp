@@ -1,6 +1,7 @@
 #include "about.h"
 #include "commonbehavior.h"
 #include "databaseutil.h"
+#include "dpimetrics.h"
 #include "offscreenscreen.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
@@ -8,6 +9,7 @@
 #include "shortcutmodel.h"
 #include "shortcutstab.h"
 #include "stubpanelhost.h"
+#include "updaterwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -146,6 +148,16 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         check(&about);
         QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1String(", "))));
+    }
+
+    void updaterWindowShowsTheImageOfTheDpi()
+    {
+        UpdaterWindow window;
+        const QPixmap icon = window.findChild<QLabel *>(QStringLiteral("updateIcon"))->pixmap();
+        QCOMPARE(icon.width(), m_expected->aboutIcon);
+        const QSize designed(600, 410);
+        QCOMPARE(window.size(), m_expected->artwork == 96 ? designed
+                                                          : QSize(DpiMetrics::scaleX(600), DpiMetrics::scaleY(410)));
     }
 
     void aboutShowsTheImageOfTheDpi()
