@@ -217,13 +217,18 @@ void FileDownloader::fail(const QString &errorText)
     vWarning() << "Error downloading file: " + errorText;
     d->ended = true;
     d->part.reset();
+    showDownloadFailure();
+    end();
+}
+
+void FileDownloader::showDownloadFailure()
+{
     OnTopMessageBox box;
     box.setIcon(QMessageBox::Warning);
     box.setText(QStringLiteral("Sorry!"));
     box.setInformativeText(QStringLiteral(
         "We couldn't reach the server to download your update. Please try again in a few minutes."));
     box.exec();
-    end();
 }
 
 // The download is over: drop what was not completed, and go away once the

@@ -32,6 +32,10 @@ public Q_SLOTS:
     void cancel();
     void replyFinished(QNetworkReply *reply);
 
+public:
+    /** The box that tells the user the update could not be downloaded. */
+    static void showDownloadFailure();
+
 Q_SIGNALS:
     void progress(qint64 received, qint64 total);
     /** The complete file is in place; file is the save path. */

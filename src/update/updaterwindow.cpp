@@ -3,7 +3,6 @@
 
 #include "dpimetrics.h"
 #include "filedownloader.h"
-#include "ontopmessagebox.h"
 #include "updatechecker.h"
 #include "updatesignature.h"
 #include "updatesource.h"
@@ -171,12 +170,7 @@ void UpdaterWindow::refuseInstaller(const QString &file, const QString &why)
     QFile::remove(file);
     vWarning() << "The downloaded installer was deleted and not started:" << why;
     ui->buttonBar->setCurrentIndex(0);
-    OnTopMessageBox box;
-    box.setIcon(QMessageBox::Warning);
-    box.setText(QStringLiteral("Sorry!"));
-    box.setInformativeText(QStringLiteral(
-        "We couldn't reach the server to download your update. Please try again in a few minutes."));
-    box.exec();
+    FileDownloader::showDownloadFailure();
 }
 
 void UpdaterWindow::canceled()
