@@ -79,9 +79,11 @@ void UpdaterWindow::adaptToDpi()
 
 void UpdaterWindow::loadReleaseNotes()
 {
-    auto *fetch = new TextFetch(d->network);
+    // Owned by the window: one still running when the window goes goes with it.
+    auto *fetch = new TextFetch(d->network, this);
     connect(fetch, &TextFetch::finished, this,
-            [this](const QByteArray &body, const QString &error) {
+            [this, fetch](const QByteArray &body, const QString &error) {
+                fetch->deleteLater();
                 if (!error.isEmpty()) {
                     vDebug() << "Release notes not loaded:" << error;
                     ui->webview->setPlainText(QStringLiteral("The release notes could not be loaded."));
@@ -134,10 +136,11 @@ void UpdaterWindow::finishedDownload(const QString &file)
 {
     QUrl signatureUrl = UpdateSource::installerUrl();
     signatureUrl.setPath(signatureUrl.path() + QStringLiteral(".sig"));
-    auto *fetch = new TextFetch(d->network);
+    auto *fetch = new TextFetch(d->network, this);
     fetch->setMaxBytes(kSignatureMaxBytes);
     connect(fetch, &TextFetch::finished, this,
-            [this, file](const QByteArray &signature, const QString &error) {
+            [this, file, fetch](const QByteArray &signature, const QString &error) {
+                fetch->deleteLater();
                 if (!error.isEmpty())
                     refuseInstaller(file, QStringLiteral("its signature could not be fetched: ") + error);
                 else

@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslCertificate>
+#include <QPointer>
 #include <QTimer>
 
 namespace UpdateSource {
@@ -102,7 +103,8 @@ QUrl redirectTarget(const QNetworkReply *reply, bool *refused)
 struct TextFetch::Private
 {
     QNetworkAccessManager *network = nullptr;
-    QNetworkReply *reply = nullptr;
+    // Guarded: the network object may go first, taking its replies with it.
+    QPointer<QNetworkReply> reply;
     QTimer stallTimer;
     qint64 maxBytes = UpdateSource::ReleaseNotesMaxBytes;
     QByteArray body;

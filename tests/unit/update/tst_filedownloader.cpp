@@ -283,6 +283,11 @@ private Q_SLOTS:
         QCOMPARE(finished->count(), 1);
         QCOMPARE(QFileInfo(savePath()).size(), size);
         const qint64 grownMiB = (peakKiB() - start) / 1024;
+#if defined(__SANITIZE_ADDRESS__)
+        // The sanitizer keeps freed memory aside: the peak says nothing here.
+        Q_UNUSED(grownMiB)
+        return;
+#endif
         QVERIFY2(grownMiB < 32, qPrintable(QString("peak grew by %1 MiB").arg(grownMiB)));
     }
 };
