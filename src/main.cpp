@@ -11,8 +11,40 @@
 
 #include <cstdio>
 
+namespace {
+
+// Answers --version and --help before anything else: no display, no lock,
+// no log. Returns -1 when neither was asked for.
+int answerInformationOptions(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--version" || argument == "-v") {
+            std::printf("Varlo %s (%d)\n", VARLO_VERSION, VARLO_BUILD_NUMBER);
+            return 0;
+        }
+        if (argument == "--help" || argument == "-h") {
+            std::printf("Usage: Varlo [-background]\n"
+                        "Places the window in front on a grid of the screen it is on.\n"
+                        "\n"
+                        "  -background   start in the tray without showing the panels\n"
+                        "  --version     print the version and build number, then exit\n"
+                        "  --help        print this help, then exit\n"
+                        "\n"
+                        "Starting Varlo while it runs shows the running one's panels.\n");
+            return 0;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    if (const int answered = answerInformationOptions(argc, argv); answered >= 0)
+        return answered;
+
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (wayland && !qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");

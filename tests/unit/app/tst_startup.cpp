@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QDir>
 #include <QTest>
 
 #include <atomic>
@@ -28,6 +29,8 @@ class TestStartup : public QObject
 private Q_SLOTS:
     void backgroundArgument_data();
     void backgroundArgument();
+    void informationOptions_data();
+    void informationOptions();
     void mulDivRounding_data();
     void mulDivRounding();
     void displayScope_data();
@@ -57,6 +60,34 @@ void TestStartup::backgroundArgument()
     QFETCH(QStringList, arguments);
     QFETCH(bool, background);
     QCOMPARE(Application::startsInBackground(arguments), background);
+}
+
+void TestStartup::informationOptions_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("firstLine");
+    QTest::newRow("--version") << "--version" << "Varlo 1.4.4 (293)";
+    QTest::newRow("--help") << "--help" << "Usage: Varlo [-background]";
+}
+
+// Answered from a package's scratch root or a text console: no display, and
+// nothing left behind (no lock, no log).
+void TestStartup::informationOptions()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, firstLine);
+    QTemporaryDir runtime;
+    QProcess varlo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    varlo.setProcessEnvironment(env);
+    varlo.start(qEnvironmentVariable("VARLO_BIN_DIR") + QStringLiteral("/Varlo"), {option});
+    QVERIFY(varlo.waitForFinished(10000));
+    QCOMPARE(varlo.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(varlo.readAllStandardOutput()).section('\n', 0, 0), firstLine);
+    QCOMPARE(QDir(runtime.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
 void TestStartup::mulDivRounding_data()
