@@ -450,11 +450,13 @@ bool CellGrid::Private::paintCached(QPainter *painter)
         return false;
 
     // Cell (c, r) covers column c's span times row r's: the layout is separable.
-    // A span holds everything a cell can touch: its border, half the pen past
-    // it, and the antialiased fringe.
+    // A span holds every pixel a cell can touch: its outline and half the pen
+    // past it, rounded out to whole pixels.
     const int columnCount = dimensions.width();
     const int rowCount = dimensions.height();
-    const double reach = qMax(1.0, borderWidth) + 1.0;
+    // Half the pen (a hairline is one device pixel wide), and a pixel to spare.
+    const bool hairline = paintArea.width() < hairlineBelow || paintArea.height() < hairlineBelow;
+    const double halfPen = hairline ? 0.5 : qAbs(borderWidth) / 2;
     const auto span = [](double a, double b, double scale, double offset, double extra,
                          std::pair<int, int> &out) {
         a = a * scale + offset;
@@ -471,12 +473,12 @@ bool CellGrid::Private::paintCached(QPainter *painter)
     Spans columns(columnCount), rows(rowCount);
     for (int c = 0; c < columnCount; ++c) {
         const QRectF &cell = cells[c];
-        if (!span(cell.left(), cell.right(), t.m11(), t.dx(), reach * t.m11() + 2, columns[c]))
+        if (!span(cell.left(), cell.right(), t.m11(), t.dx(), (hairline ? halfPen : halfPen * t.m11()) + 1, columns[c]))
             return false;
     }
     for (int r = 0; r < rowCount; ++r) {
         const QRectF &cell = cells[r * columnCount];
-        if (!span(cell.top(), cell.bottom(), t.m22(), t.dy(), reach * t.m22() + 2, rows[r]))
+        if (!span(cell.top(), cell.bottom(), t.m22(), t.dy(), (hairline ? halfPen : halfPen * t.m22()) + 1, rows[r]))
             return false;
     }
     const Spans allColumns = merged(columns);

@@ -5,6 +5,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 // Tells whole repaints of the grid from the partial ones the moving rubber band causes.
@@ -44,6 +47,7 @@ class BenchDragFrame : public QObject
 
 private Q_SLOTS:
     void dragAcross12x12();
+    void previewFollowsSelection();
 };
 
 // A drag sends a move for every pixel; only a change of the covered cells
@@ -87,6 +91,51 @@ void BenchDragFrame::dragAcross12x12()
           double(elapsed) / moves);
     // The grid itself is repainted for selection changes only (and once for the release).
     QVERIFY(counter.full <= changes.count() + 1);
+}
+
+// The preview over a 1920 x 1080 work area: a translucent frame that draws the
+// selection only, told margins, dimensions and selection for every change.
+void BenchDragFrame::previewFollowsSelection()
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+
+    DragFrame preview(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                   Qt::WindowDoesNotAcceptFocus);
+    preview.setAttribute(Qt::WA_TranslucentBackground);
+    preview.setDraggable(false);
+    preview.setFollowMouse(false);
+    CellGrid *grid = preview.cellGrid();
+    grid->setDrawMode(CellGrid::DrawSelectionOnly);
+    grid->setBorderColor(QColor(255, 255, 255));
+    grid->setSelectedColor(QColor(98, 158, 255));
+    grid->setBorderEmptyCells(false);
+    grid->setFillEmptyCells(false);
+    grid->setBorderWidth(3.0);
+    grid->setRadius(8.0);
+    preview.setGeometry(0, 0, 1920, 1080);
+    preview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preview));
+    QCoreApplication::processEvents();
+
+    Util::MarginMetrics_t margins;
+    margins.cellWidth = margins.cellHeight = 10;
+    const QRect selections[] = {QRect(0, 0, 1, 1), QRect(0, 0, 2, 1), QRect(1, 1, 2, 2),
+                                QRect(2, 0, 1, 3), QRect(3, 3, 3, 3)};
+    std::vector<double> samples;
+    QElapsedTimer timer;
+    for (int i = 0; i < 101; ++i) {
+        timer.start();
+        grid->setMarginMetrics(margins);
+        preview.setDimensions(QSize(6, 6));
+        preview.setSelection(selections[i % 5]);
+        QCoreApplication::processEvents();
+        samples.push_back(timer.nsecsElapsed() / 1000.0);
+    }
+    std::sort(samples.begin(), samples.end());
+    qInfo("DragFrame preview, 1920 x 1080, selection only: median %.1f us per selection change "
+          "(target < 2000 us)",
+          samples[samples.size() / 2]);
 }
 
 QTEST_MAIN(BenchDragFrame)
