@@ -54,7 +54,9 @@ struct CellGrid::Private
     {
         return CellGrid::layoutRect(paintArea, marginMetrics, dimensions, selection);
     }
-    void paintCells(QPainter *painter, Highlight highlight) const;
+    // only, when given, marks the cells to paint.
+    void paintCells(QPainter *painter, Highlight highlight,
+                    const std::vector<char> *only = nullptr) const;
     bool paintCached(QPainter *painter);
 };
 
@@ -380,7 +382,8 @@ void CellGrid::paint(QPainter *painter) const
     d->paintCells(painter, Private::Highlight::AsSelected);
 }
 
-void CellGrid::Private::paintCells(QPainter *painter, Highlight highlight) const
+void CellGrid::Private::paintCells(QPainter *painter, Highlight highlight,
+                                   const std::vector<char> *only) const
 {
     QPen pen(QBrush(borderColor), borderWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     if (paintArea.width() < hairlineBelow || paintArea.height() < hairlineBelow)
@@ -408,7 +411,10 @@ void CellGrid::Private::paintCells(QPainter *painter, Highlight highlight) const
     const bool canHighlight = selection.width() > 0 && selection.height() > 0;
     const QBrush selectedBrush(selectedColor);
     const QBrush emptyBrush(emptyFillColor);
-    for (const QRectF &cell : std::as_const(cells)) {
+    for (qsizetype i = 0; i < cells.size(); ++i) {
+        const QRectF &cell = cells[i];
+        if (only && !(*only)[i])
+            continue;
         if (clipped && !cell.adjusted(-reach, -reach, reach, reach).intersects(clip))
             continue;
         QPainterPath path;
@@ -454,9 +460,10 @@ bool CellGrid::Private::paintCached(QPainter *painter)
     // past it, rounded out to whole pixels.
     const int columnCount = dimensions.width();
     const int rowCount = dimensions.height();
-    // Half the pen (a hairline is one device pixel wide), and a pixel to spare.
+    // Half the pen, and half a pixel to spare for the rasteriser's rounding. An
+    // antialiased hairline touches pixels whose centres lie within one pixel.
     const bool hairline = paintArea.width() < hairlineBelow || paintArea.height() < hairlineBelow;
-    const double halfPen = hairline ? 0.5 : qAbs(borderWidth) / 2;
+    const double halfPen = qAbs(borderWidth) / 2;
     const auto span = [](double a, double b, double scale, double offset, double extra,
                          std::pair<int, int> &out) {
         a = a * scale + offset;
@@ -473,12 +480,12 @@ bool CellGrid::Private::paintCached(QPainter *painter)
     Spans columns(columnCount), rows(rowCount);
     for (int c = 0; c < columnCount; ++c) {
         const QRectF &cell = cells[c];
-        if (!span(cell.left(), cell.right(), t.m11(), t.dx(), (hairline ? halfPen : halfPen * t.m11()) + 1, columns[c]))
+        if (!span(cell.left(), cell.right(), t.m11(), t.dx(), hairline ? 1.5 : halfPen * t.m11() + 0.5, columns[c]))
             return false;
     }
     for (int r = 0; r < rowCount; ++r) {
         const QRectF &cell = cells[r * columnCount];
-        if (!span(cell.top(), cell.bottom(), t.m22(), t.dy(), (hairline ? halfPen : halfPen * t.m22()) + 1, rows[r]))
+        if (!span(cell.top(), cell.bottom(), t.m22(), t.dy(), hairline ? 1.5 : halfPen * t.m22() + 0.5, rows[r]))
             return false;
     }
     const Spans allColumns = merged(columns);
@@ -581,15 +588,21 @@ bool CellGrid::Private::paintCached(QPainter *painter)
         cache.scratch = QImage(grid.size(), device.format());
     const QRegion mixedLocal = mixed.translated(-origin);
     copyPixels(cache.background, QPoint(), cache.scratch, mixedLocal, Target::Own);
+    // Each cell reaching a shared pixel is painted once, under all of them.
+    std::vector<char> reaching(cells.size(), 0);
+    for (int r = 0; r < rowCount; ++r) {
+        for (int c = 0; c < columnCount; ++c) {
+            const QRect footprint(QPoint(columns[c].first, rows[r].first),
+                                  QPoint(columns[c].second - 1, rows[r].second - 1));
+            reaching[r * columnCount + c] = mixed.intersects(footprint);
+        }
+    }
     {
         QPainter p(&cache.scratch);
         p.setRenderHints(hints);
-        for (const QRect &r : mixedLocal) {
-            p.setTransform(QTransform());
-            p.setClipRect(r);
-            p.setTransform(toGrid);
-            paintCells(&p, Highlight::AsSelected);
-        }
+        p.setClipRegion(mixedLocal);
+        p.setTransform(toGrid);
+        paintCells(&p, Highlight::AsSelected, &reaching);
     }
     copyPixels(cache.scratch, origin, device, mixed, Target::Device);
     return true;
