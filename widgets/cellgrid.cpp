@@ -43,20 +43,23 @@ struct CellGrid::Private
         QImage unselected;      // background + every cell unselected
         QImage selected;        // background + every cell selected
         QImage scratch;         // where shared pixels are painted
+        // Bit (c % 2) + 2 * (r % 2) of the index tells whether cell (c, r) is
+        // selected: any two-by-two block of cells gets its look from one of them.
+        QImage patterns[16];
         QRegion known;          // where background holds what was seen
         QRegion rendered;       // where both pictures match the background
     } cache;
 
     void invalidate() { cache = Cache(); }
 
-    enum class Highlight { AsSelected, None, All };
+    enum class Highlight { AsSelected, None, All, Pattern };
     QRectF selectedRect() const
     {
         return CellGrid::layoutRect(paintArea, marginMetrics, dimensions, selection);
     }
     // only, when given, marks the cells to paint.
     void paintCells(QPainter *painter, Highlight highlight,
-                    const std::vector<char> *only = nullptr) const;
+                    const std::vector<char> *only = nullptr, int pattern = 0) const;
     bool paintCached(QPainter *painter);
 };
 
@@ -82,6 +85,9 @@ constexpr int hairlineBelow = 150;
 // Above this many device pixels the four images cost more memory than a
 // plain repaint costs time.
 constexpr qint64 maximumCachedPixels = 2048 * 2048;
+// Up to fourteen more pictures for pixels neighbouring cells share; kept for
+// panel-sized grids only.
+constexpr qint64 maximumPatternPixels = 1024 * 768;
 
 // Sorted, disjoint half-open pixel intervals.
 using Spans = std::vector<std::pair<int, int>>;
@@ -383,7 +389,7 @@ void CellGrid::paint(QPainter *painter) const
 }
 
 void CellGrid::Private::paintCells(QPainter *painter, Highlight highlight,
-                                   const std::vector<char> *only) const
+                                   const std::vector<char> *only, int pattern) const
 {
     QPen pen(QBrush(borderColor), borderWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     if (paintArea.width() < hairlineBelow || paintArea.height() < hairlineBelow)
@@ -419,7 +425,11 @@ void CellGrid::Private::paintCells(QPainter *painter, Highlight highlight,
             continue;
         QPainterPath path;
         path.addRoundedRect(cell, radius, radius, Qt::AbsoluteSize);
+        const int column = int(i % dimensions.width());
+        const int row = int(i / dimensions.width());
         const bool highlighted = highlight == Highlight::All ||
+                                 (highlight == Highlight::Pattern &&
+                                  (pattern >> ((column & 1) + 2 * (row & 1))) & 1) ||
                                  (highlight == Highlight::AsSelected && canHighlight &&
                                   cell.intersects(selected));
         if (highlighted) {
@@ -533,15 +543,17 @@ bool CellGrid::Private::paintCached(QPainter *painter)
 
     const QTransform toGrid(t.m11(), 0, 0, t.m22(), t.dx() - origin.x(), t.dy() - origin.y());
     const QPainter::RenderHints hints = painter->renderHints();
-    const auto picture = [&](Highlight highlight) {
+    const auto picture = [&](Highlight highlight, int pattern = 0) {
         QImage image = cache.background.copy();
         QPainter p(&image);
         p.setRenderHints(hints);
         p.setTransform(toGrid);
-        paintCells(&p, highlight);
+        paintCells(&p, highlight, nullptr, pattern);
         return image;
     };
     if (!(region - cache.rendered).isEmpty()) {
+        for (QImage &image : cache.patterns)
+            image = QImage();
         cache.unselected = picture(Highlight::None);
         cache.selected = picture(Highlight::All);
         cache.rendered = cache.known;
@@ -581,9 +593,78 @@ bool CellGrid::Private::paintCached(QPainter *painter)
     copyPixels(cache.unselected, origin, device, region - reachedBySelected, Target::Device);
     copyPixels(cache.selected, origin, device, (region & reachedBySelected) - shared,
                Target::Device);
-    const QRegion mixed = region & shared;
+    QRegion mixed = region & shared;
     if (mixed.isEmpty())
         return true;
+
+    // A shared pixel reached by at most two neighbouring columns and rows
+    // comes from the pattern picture that gives those cells their state.
+    if (qint64(grid.width()) * grid.height() <= maximumPatternPixels) {
+        const QRect bounds = mixed.boundingRect();
+        const auto pieces = [](const Spans &spans, int from, int to) {
+            std::vector<int> cuts{from, to + 1};
+            for (const auto &s : spans) {
+                if (s.first > from && s.first <= to)
+                    cuts.push_back(s.first);
+                if (s.second > from && s.second <= to)
+                    cuts.push_back(s.second);
+            }
+            std::sort(cuts.begin(), cuts.end());
+            cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+            // Each piece with the first and last index covering it; -1 for none,
+            // -2 for more than two neighbours.
+            std::vector<std::pair<std::pair<int, int>, std::pair<int, int>>> out;
+            for (size_t i = 0; i + 1 < cuts.size(); ++i) {
+                int first = -1, last = -1, count = 0;
+                for (int k = 0; k < int(spans.size()); ++k) {
+                    if (spans[k].first <= cuts[i] && cuts[i + 1] <= spans[k].second) {
+                        if (first < 0)
+                            first = k;
+                        last = k;
+                        ++count;
+                    }
+                }
+                if (count > 2 || (count == 2 && last != first + 1))
+                    first = last = -2;
+                out.push_back({{cuts[i], cuts[i + 1]}, {first, last}});
+            }
+            return out;
+        };
+        const auto xPieces = pieces(columns, bounds.left(), bounds.right());
+        const auto yPieces = pieces(rows, bounds.top(), bounds.bottom());
+        QRegion painted;
+        for (const auto &y : yPieces) {
+            for (const auto &x : xPieces) {
+                const QRegion tile = mixed & QRect(QPoint(x.first.first, y.first.first),
+                                                   QPoint(x.first.second - 1, y.first.second - 1));
+                if (tile.isEmpty())
+                    continue;
+                if (x.second.first == -2 || y.second.first == -2) {
+                    painted += tile;
+                    continue;
+                }
+                int pattern = 0;
+                for (int c = x.second.first; c >= 0 && c <= x.second.second; ++c) {
+                    for (int r = y.second.first; r >= 0 && r <= y.second.second; ++r) {
+                        if (columnSelected[c] && rowSelected[r])
+                            pattern |= 1 << ((c & 1) + 2 * (r & 1));
+                    }
+                }
+                const QImage *from = &cache.unselected;
+                if (pattern == 15) {
+                    from = &cache.selected;
+                } else if (pattern != 0) {
+                    if (cache.patterns[pattern].isNull())
+                        cache.patterns[pattern] = picture(Highlight::Pattern, pattern);
+                    from = &cache.patterns[pattern];
+                }
+                copyPixels(*from, origin, device, tile, Target::Device);
+            }
+        }
+        mixed = painted;
+        if (mixed.isEmpty())
+            return true;
+    }
     if (cache.scratch.isNull())
         cache.scratch = QImage(grid.size(), device.format());
     const QRegion mixedLocal = mixed.translated(-origin);

@@ -389,23 +389,29 @@ void TestCellGrid::repaintMatchesFreshPaint_data()
     QTest::addColumn<int>("change");
     QTest::addColumn<double>("gap");
     QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<QSize>("size");
+    const QSize panel(260, 200);
 
     // No gap: neighbouring cells share pixels, which the pictures cannot give.
-    QTest::newRow("selection only, no gap") << int(NoChange) << 0.0 << qreal(1);
-    QTest::newRow("selection only, wide gap") << int(NoChange) << 12.0 << qreal(1);
-    QTest::newRow("selection only, 1.5x") << int(NoChange) << 3.0 << qreal(1.5);
-    QTest::newRow("paint area") << int(PaintArea) << 0.0 << qreal(1);
-    QTest::newRow("dimensions") << int(Dimensions) << 4.0 << qreal(1);
-    QTest::newRow("margins") << int(Margins) << 0.0 << qreal(1);
-    QTest::newRow("border colour") << int(BorderColour) << 4.0 << qreal(1);
-    QTest::newRow("selected colour") << int(SelectedColour) << 0.0 << qreal(1);
-    QTest::newRow("empty cell colour") << int(EmptyColour) << 4.0 << qreal(1);
-    QTest::newRow("border width") << int(BorderWidth) << 4.0 << qreal(1);
-    QTest::newRow("radius") << int(Radius) << 0.0 << qreal(1);
-    QTest::newRow("fill empty cells") << int(FillEmpty) << 4.0 << qreal(1);
-    QTest::newRow("border empty cells") << int(BorderEmpty) << 4.0 << qreal(1);
-    QTest::newRow("device pixel ratio") << int(PixelRatio) << 4.0 << qreal(1);
-    QTest::newRow("background") << int(Background) << 4.0 << qreal(2);
+    QTest::newRow("selection only, no gap") << int(NoChange) << 0.0 << qreal(1) << panel;
+    QTest::newRow("selection only, wide gap") << int(NoChange) << 12.0 << qreal(1) << panel;
+    QTest::newRow("selection only, 1.5x") << int(NoChange) << 3.0 << qreal(1.5) << panel;
+    QTest::newRow("paint area") << int(PaintArea) << 0.0 << qreal(1) << panel;
+    QTest::newRow("dimensions") << int(Dimensions) << 4.0 << qreal(1) << panel;
+    QTest::newRow("margins") << int(Margins) << 0.0 << qreal(1) << panel;
+    QTest::newRow("border colour") << int(BorderColour) << 4.0 << qreal(1) << panel;
+    QTest::newRow("selected colour") << int(SelectedColour) << 0.0 << qreal(1) << panel;
+    QTest::newRow("empty cell colour") << int(EmptyColour) << 4.0 << qreal(1) << panel;
+    QTest::newRow("border width") << int(BorderWidth) << 4.0 << qreal(1) << panel;
+    QTest::newRow("radius") << int(Radius) << 0.0 << qreal(1) << panel;
+    QTest::newRow("fill empty cells") << int(FillEmpty) << 4.0 << qreal(1) << panel;
+    QTest::newRow("border empty cells") << int(BorderEmpty) << 4.0 << qreal(1) << panel;
+    QTest::newRow("device pixel ratio") << int(PixelRatio) << 4.0 << qreal(1) << panel;
+    QTest::newRow("background") << int(Background) << 4.0 << qreal(2) << panel;
+    // Too big for the pictures of every other cell selected: shared pixels are painted.
+    QTest::newRow("large, no gap") << int(NoChange) << 0.0 << qreal(1) << QSize(1100, 800);
+    // A damaged store's negative gap: three cells reach the same pixels.
+    QTest::newRow("overlapping cells") << int(NoChange) << -40.0 << qreal(1) << panel;
 }
 
 // A grid repainted again and again must put down exactly what a fresh copy of
@@ -416,9 +422,9 @@ void TestCellGrid::repaintMatchesFreshPaint()
     QFETCH(int, change);
     QFETCH(double, gap);
     QFETCH(qreal, ratio);
+    QFETCH(QSize, size);
 
-    const QSize size(260, 200);
-    CellGrid grid(QRect(5, 3, 250, 190), QSize(5, 4), QRect());
+    CellGrid grid(QRect(5, 3, size.width() - 10, size.height() - 10), QSize(5, 4), QRect());
     grid.setMarginMetrics(margins(gap, gap, 4, 4, 4, 4));
     grid.setBorderWidth(2);
     grid.setRadius(5);
@@ -435,7 +441,7 @@ void TestCellGrid::repaintMatchesFreshPaint()
             for (int pass = 0; pass < 2; ++pass) {
                 const CellGrid fresh(grid);
                 const QImage expected = repaint(fresh, under);
-                if (repaint(grid, under) != expected)
+                if (repaint(grid, under) != expected) {
                     QFAIL(qPrintable(QStringLiteral("%1, selection %2,%3 %4x%5, pass %6")
                                          .arg(QLatin1String(when))
                                          .arg(selection.x())
@@ -443,6 +449,7 @@ void TestCellGrid::repaintMatchesFreshPaint()
                                          .arg(selection.width())
                                          .arg(selection.height())
                                          .arg(pass)));
+                }
             }
         }
         // A partial repaint over the same background matches the whole one there.
@@ -456,6 +463,8 @@ void TestCellGrid::repaintMatchesFreshPaint()
     };
 
     checkSelections("before the change");
+    if (QTest::currentTestFailed())
+        return;
     switch (Change(change)) {
     case NoChange:
         break;
