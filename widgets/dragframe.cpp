@@ -51,11 +51,56 @@ QSize initialGridSize()
         settings.value(reset ? QStringLiteral("grid/reset_size") : QStringLiteral("grid/size")));
 }
 
+bool sameMargins(const Util::MarginMetrics_t &a, const Util::MarginMetrics_t &b)
+{
+    return a.cellWidth == b.cellWidth && a.cellHeight == b.cellHeight &&
+           a.screenLeft == b.screenLeft && a.screenTop == b.screenTop &&
+           a.screenRight == b.screenRight && a.screenBottom == b.screenBottom;
+}
+
+// Everything but the selection that decides the grid's pixels.
+bool sameLook(const CellGrid &a, const CellGrid &b)
+{
+    return a.drawMode() == b.drawMode() && a.dimensions() == b.dimensions() &&
+           a.paintArea() == b.paintArea() && sameMargins(a.marginMetrics(), b.marginMetrics()) &&
+           a.radius() == b.radius() && a.borderWidth() == b.borderWidth() &&
+           a.borderColor() == b.borderColor() && a.selectedColor() == b.selectedColor() &&
+           a.emptyFillColor() == b.emptyFillColor() && a.fillEmptyCells() == b.fillEmptyCells() &&
+           a.borderEmptyCells() == b.borderEmptyCells();
+}
+
+// The pixels the selection's highlight can reach: the highlighted cells with
+// their border, half the pen past it and the antialiased fringe.
+QRect highlightReach(const CellGrid &grid, const QRect &selection)
+{
+    if (selection.width() <= 0 || selection.height() <= 0)
+        return QRect();
+    const QRectF selected = grid.cellRect(selection);
+    QRectF reached;
+    if (grid.drawMode() == CellGrid::DrawSelectionOnly) {
+        if (selection.left() < 0 || selection.top() < 0)
+            return QRect();
+        reached = selected.normalized();
+    } else {
+        for (const QRectF &cell : grid.cells()) {
+            if (cell.intersects(selected))
+                reached |= cell.normalized();
+        }
+    }
+    if (reached.isNull())
+        return QRect();
+    const double reach = qMax(1.0, grid.borderWidth()) + 2.0;
+    return reached.adjusted(-reach, -reach, reach, reach).toAlignedRect();
+}
+
 } // namespace
 
 struct DragFrame::Private
 {
     std::unique_ptr<CellGrid> grid;
+    // The grid as last painted: while only its selection differs, a selection
+    // change repaints just the cells it touches.
+    CellGrid painted;
     QPoint start;
     QPoint current;
     bool dragging = false;
@@ -158,13 +203,21 @@ void DragFrame::setDimensions(QSize size)
     d->grid->setDimensions(size);
     if (d->followMouse)
         updateSelection();
-    update();
+    if (!sameLook(*d->grid, d->painted))
+        update();
 }
 
 void DragFrame::setSelection(QRect selection)
 {
+    const QRect before = d->grid->selection();
     d->grid->setSelection(selection);
-    update();
+    if (!sameLook(*d->grid, d->painted)) {
+        update();
+        return;
+    }
+    if (selection == before)
+        return;
+    update(QRegion(highlightReach(*d->grid, before)) + highlightReach(*d->grid, selection));
 }
 
 QRect DragFrame::calcSelectionPixels() const
@@ -218,9 +271,12 @@ void DragFrame::paintEvent(QPaintEvent *event)
         return;
     }
     QPainter painter(this);
-    if (event->region() != QRegion(rect()))
+    const bool whole = event->region() == QRegion(rect());
+    if (!whole)
         painter.setClipRegion(event->region());
     d->grid->paint(&painter);
+    if (whole)
+        d->painted = *d->grid;
 }
 
 void DragFrame::mousePressEvent(QMouseEvent *event)

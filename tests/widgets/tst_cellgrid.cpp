@@ -72,6 +72,8 @@ private Q_SLOTS:
     void copyIsIndependent();
     void clippedPaintMatchesFull_data();
     void clippedPaintMatchesFull();
+    void repaintMatchesFreshPaint_data();
+    void repaintMatchesFreshPaint();
 };
 
 void TestCellGrid::layout_data()
@@ -333,6 +335,177 @@ void TestCellGrid::clippedPaintMatchesFull()
         for (int x = clip.left(); x <= clip.right(); ++x)
             QCOMPARE(partial.pixel(x, y), full.pixel(x, y));
     }
+}
+
+namespace {
+
+// What a widget repaint hands the grid: the same background every time,
+// opaque and uneven, so that a picture pasted at the wrong place or over the
+// wrong background shows.
+QImage background(QSize size, qreal ratio, int shade)
+{
+    QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, size.width(), size.height());
+    gradient.setColorAt(0, QColor(shade, 90, 30));
+    gradient.setColorAt(1, QColor(20, 60, 255 - shade));
+    painter.fillRect(QRect(QPoint(0, 0), size), gradient);
+    return image;
+}
+
+QImage repaint(const CellGrid &grid, const QImage &under, const QRect &clip = QRect())
+{
+    QImage image = under.copy();
+    QPainter painter(&image);
+    if (clip.isValid())
+        painter.setClipRect(clip);
+    grid.paint(&painter);
+    painter.end();
+    return image;
+}
+
+enum Change
+{
+    NoChange,
+    PaintArea,
+    Dimensions,
+    Margins,
+    BorderColour,
+    SelectedColour,
+    EmptyColour,
+    BorderWidth,
+    Radius,
+    FillEmpty,
+    BorderEmpty,
+    PixelRatio,
+    Background
+};
+
+} // namespace
+
+void TestCellGrid::repaintMatchesFreshPaint_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::addColumn<double>("gap");
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<QSize>("size");
+    const QSize panel(260, 200);
+
+    // No gap: neighbouring cells share pixels, which the pictures cannot give.
+    QTest::newRow("selection only, no gap") << int(NoChange) << 0.0 << qreal(1) << panel;
+    QTest::newRow("selection only, wide gap") << int(NoChange) << 12.0 << qreal(1) << panel;
+    QTest::newRow("selection only, 1.5x") << int(NoChange) << 3.0 << qreal(1.5) << panel;
+    QTest::newRow("paint area") << int(PaintArea) << 0.0 << qreal(1) << panel;
+    QTest::newRow("dimensions") << int(Dimensions) << 4.0 << qreal(1) << panel;
+    QTest::newRow("margins") << int(Margins) << 0.0 << qreal(1) << panel;
+    QTest::newRow("border colour") << int(BorderColour) << 4.0 << qreal(1) << panel;
+    QTest::newRow("selected colour") << int(SelectedColour) << 0.0 << qreal(1) << panel;
+    QTest::newRow("empty cell colour") << int(EmptyColour) << 4.0 << qreal(1) << panel;
+    QTest::newRow("border width") << int(BorderWidth) << 4.0 << qreal(1) << panel;
+    QTest::newRow("radius") << int(Radius) << 0.0 << qreal(1) << panel;
+    QTest::newRow("fill empty cells") << int(FillEmpty) << 4.0 << qreal(1) << panel;
+    QTest::newRow("border empty cells") << int(BorderEmpty) << 4.0 << qreal(1) << panel;
+    QTest::newRow("device pixel ratio") << int(PixelRatio) << 4.0 << qreal(1) << panel;
+    QTest::newRow("background") << int(Background) << 4.0 << qreal(2) << panel;
+    // Too big for the pictures of every other cell selected: shared pixels are painted.
+    QTest::newRow("large, no gap") << int(NoChange) << 0.0 << qreal(1) << QSize(1100, 800);
+    // A damaged store's negative gap: three cells reach the same pixels.
+    QTest::newRow("overlapping cells") << int(NoChange) << -40.0 << qreal(1) << panel;
+}
+
+// A grid repainted again and again must put down exactly what a fresh copy of
+// it paints once, over every selection and after every setting that changes
+// how its cells look.
+void TestCellGrid::repaintMatchesFreshPaint()
+{
+    QFETCH(int, change);
+    QFETCH(double, gap);
+    QFETCH(qreal, ratio);
+    QFETCH(QSize, size);
+
+    CellGrid grid(QRect(5, 3, size.width() - 10, size.height() - 10), QSize(5, 4), QRect());
+    grid.setMarginMetrics(margins(gap, gap, 4, 4, 4, 4));
+    grid.setBorderWidth(2);
+    grid.setRadius(5);
+    grid.setFillEmptyCells(true);
+    QImage under = background(size, ratio, 200);
+
+    const QList<QRect> selections = {QRect(1, 1, 2, 2), QRect(0, 0, 1, 1), QRect(4, 3, 1, 1),
+                                     QRect(0, 0, 5, 4), QRect(),           QRect(2, 0, 1, 4),
+                                     QRect(1, 2, 4, 1)};
+    const auto checkSelections = [&](const char *when) {
+        for (const QRect &selection : selections) {
+            grid.setSelection(selection);
+            // Twice: the first paint of a new background only learns it.
+            for (int pass = 0; pass < 2; ++pass) {
+                const CellGrid fresh(grid);
+                const QImage expected = repaint(fresh, under);
+                if (repaint(grid, under) != expected) {
+                    QFAIL(qPrintable(QStringLiteral("%1, selection %2,%3 %4x%5, pass %6")
+                                         .arg(QLatin1String(when))
+                                         .arg(selection.x())
+                                         .arg(selection.y())
+                                         .arg(selection.width())
+                                         .arg(selection.height())
+                                         .arg(pass)));
+                }
+            }
+        }
+        // A partial repaint over the same background matches the whole one there.
+        grid.setSelection(QRect(1, 1, 3, 2));
+        const QImage whole = repaint(CellGrid(grid), under);
+        const QRect clip(40, 30, 90, 70);
+        const QImage part = repaint(grid, under, clip);
+        const qreal scale = under.devicePixelRatio();
+        const QRect pixels(clip.topLeft() * scale, clip.size() * scale);
+        QCOMPARE(part.copy(pixels), whole.copy(pixels));
+    };
+
+    checkSelections("before the change");
+    if (QTest::currentTestFailed())
+        return;
+    switch (Change(change)) {
+    case NoChange:
+        break;
+    case PaintArea:
+        grid.setPaintArea(QRect(0, 0, 240, 200));
+        break;
+    case Dimensions:
+        grid.setDimensions(QSize(5, 5));
+        break;
+    case Margins:
+        grid.setMarginMetrics(margins(7, 2, 10, 0, 3, 8));
+        break;
+    case BorderColour:
+        grid.setBorderColor(QColor(10, 250, 10, 200));
+        break;
+    case SelectedColour:
+        grid.setSelectedColor(QColor(250, 250, 0, 40));
+        break;
+    case EmptyColour:
+        grid.setEmptyFillColor(QColor(0, 0, 0, 90));
+        break;
+    case BorderWidth:
+        grid.setBorderWidth(5);
+        break;
+    case Radius:
+        grid.setRadius(15);
+        break;
+    case FillEmpty:
+        grid.setFillEmptyCells(false);
+        break;
+    case BorderEmpty:
+        grid.setBorderEmptyCells(false);
+        break;
+    case PixelRatio:
+        under = background(size, 1.5, 200);
+        break;
+    case Background:
+        under = background(size, ratio, 40);
+        break;
+    }
+    checkSelections("after the change");
 }
 
 QTEST_GUILESS_MAIN(TestCellGrid)

@@ -1,6 +1,7 @@
 #include "cellgrid.h"
 #include "dragframe.h"
 
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -65,6 +66,8 @@ private Q_SLOTS:
     void unusableDimensions_data();
     void unusableDimensions();
     void rendering();
+    void repaintsOnlyWhatChanged_data();
+    void repaintsOnlyWhatChanged();
 
 private:
     QTemporaryDir m_config;
@@ -405,6 +408,59 @@ void TestDragFrame::rendering()
     QCOMPARE(image.pixelColor(10, 50), QColor(200, 0, 0));  // but outlined
     QCOMPARE(image.pixelColor(100, 50), background);        // gap
     QCOMPARE(image.pixelColor(190, 50), QColor(200, 0, 0)); // the selection has the outline too
+}
+
+void TestDragFrame::repaintsOnlyWhatChanged_data()
+{
+    QTest::addColumn<bool>("selectionOnly");
+    QTest::addColumn<double>("gap");
+    QTest::addColumn<bool>("recolour");
+
+    QTest::newRow("all cells, gaps") << false << 20.0 << false;
+    QTest::newRow("all cells, no gaps") << false << 0.0 << false;
+    QTest::newRow("selection only") << true << 20.0 << false;
+    QTest::newRow("recoloured behind the frame's back") << false << 0.0 << true;
+}
+
+// A selection change repaints only the cells it touches; what ends up on the
+// screen must be what a whole repaint of the frame paints.
+void TestDragFrame::repaintsOnlyWhatChanged()
+{
+    QFETCH(bool, selectionOnly);
+    QFETCH(double, gap);
+    QFETCH(bool, recolour);
+
+    DragFrame frame;
+    frame.setFollowMouse(false);
+    layOut(frame, QSize(4, 3));
+    Util::MarginMetrics_t m = frame.cellGrid()->marginMetrics();
+    m.cellWidth = m.cellHeight = gap;
+    frame.cellGrid()->setMarginMetrics(m);
+    frame.cellGrid()->setBorderWidth(3);
+    frame.cellGrid()->setFillEmptyCells(true);
+    if (selectionOnly)
+        frame.cellGrid()->setDrawMode(CellGrid::DrawSelectionOnly);
+    frame.update();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QCoreApplication::processEvents();
+
+    const QList<QRect> steps = {QRect(0, 0, 1, 1), QRect(1, 0, 2, 2), QRect(3, 2, 1, 1),
+                                QRect(0, 0, 4, 3), QRect(), QRect(2, 1, 1, 1)};
+    for (const QRect &selection : steps) {
+        if (recolour && selection == steps.last())
+            frame.cellGrid()->setEmptyFillColor(QColor(200, 30, 30));
+        frame.setSelection(selection);
+        QCoreApplication::processEvents();
+        const QImage onScreen = frame.screen()->grabWindow(frame.winId()).toImage().convertToFormat(
+            QImage::Format_ARGB32);
+        const QImage whole = frame.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(onScreen.size(), whole.size());
+        QVERIFY2(onScreen == whole, qPrintable(QStringLiteral("after selecting %1,%2 %3x%4")
+                                                   .arg(selection.x())
+                                                   .arg(selection.y())
+                                                   .arg(selection.width())
+                                                   .arg(selection.height())));
+    }
 }
 
 QTEST_MAIN(TestDragFrame)
