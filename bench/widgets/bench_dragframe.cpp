@@ -1,4 +1,5 @@
 #include "cellgrid.h"
+#include "commonbehavior.h"
 #include "dragframe.h"
 
 #include <QSignalSpy>
@@ -126,13 +127,7 @@ void BenchDragFrame::previewFollowsSelection()
     preview.setDraggable(false);
     preview.setFollowMouse(false);
     CellGrid *grid = preview.cellGrid();
-    grid->setDrawMode(CellGrid::DrawSelectionOnly);
-    grid->setBorderColor(QColor(255, 255, 255));
-    grid->setSelectedColor(QColor(98, 158, 255));
-    grid->setBorderEmptyCells(false);
-    grid->setFillEmptyCells(false);
-    grid->setBorderWidth(3.0);
-    grid->setRadius(8.0);
+    CommonBehavior::stylePreviewGrid(grid);
     preview.setGeometry(0, 0, 1920, 1080);
     preview.show();
     QVERIFY(QTest::qWaitForWindowExposed(&preview));

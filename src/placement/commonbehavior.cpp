@@ -67,14 +67,7 @@ CommonBehavior::CommonBehavior(PanelHost *host)
     d->preview->setWindowOpacity(0.5);
     d->preview->setDraggable(false);
     d->preview->setFollowMouse(false);
-    CellGrid *grid = d->preview->cellGrid();
-    grid->setDrawMode(CellGrid::DrawSelectionOnly);
-    grid->setBorderColor(QColor(255, 255, 255));
-    grid->setSelectedColor(QColor(98, 158, 255));
-    grid->setBorderEmptyCells(false);
-    grid->setFillEmptyCells(false);
-    grid->setBorderWidth(3.0);
-    grid->setRadius(8.0);
+    stylePreviewGrid(d->preview->cellGrid());
 
     d->foregroundTimer = new QTimer(this);
     d->foregroundTimer->setInterval(500);
@@ -106,6 +99,17 @@ CommonBehavior::CommonBehavior(PanelHost *host)
     });
 
     g_instance = this;
+}
+
+void CommonBehavior::stylePreviewGrid(CellGrid *grid)
+{
+    grid->setDrawMode(CellGrid::DrawSelectionOnly);
+    grid->setBorderColor(QColor(255, 255, 255));
+    grid->setSelectedColor(QColor(98, 158, 255));
+    grid->setBorderEmptyCells(false);
+    grid->setFillEmptyCells(false);
+    grid->setBorderWidth(3.0);
+    grid->setRadius(8.0);
 }
 
 CommonBehavior::~CommonBehavior()

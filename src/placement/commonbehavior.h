@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class CellGrid;
 class DragFrame;
 class PanelHost;
 class ShortcutListItem;
@@ -32,6 +33,8 @@ public:
 
     /** The preview margins when the user's margins are off. */
     static Util::MarginMetrics_t previewMargins();
+    /** The look of the placement preview's grid: the selection only, outlined. */
+    static void stylePreviewGrid(CellGrid *grid);
 
     PanelHost *host() const;
     DragFrame *preview() const;

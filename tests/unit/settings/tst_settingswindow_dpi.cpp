@@ -3,6 +3,7 @@
 #include "databaseutil.h"
 #include "dpimetrics.h"
 #include "offscreenscreen.h"
+#include "sampleshortcuts.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
 #include "shortcutmanager.h"
@@ -177,10 +178,7 @@ private Q_SLOTS:
         // As a user who set things up sees it: two shortcuts.
         QVERIFY(DatabaseUtil().initialize());
         ShortcutManager *manager = ShortcutManager::instance();
-        manager->addShortcut(QStringLiteral("Left half"), QKeySequence(QStringLiteral("Ctrl+Alt+Left")),
-                             QSize(2, 1), QRect(0, 0, 1, 1), true, true, false);
-        manager->addShortcut(QStringLiteral("Centre third"), QKeySequence(QStringLiteral("Ctrl+Alt+Up")),
-                             QSize(3, 3), QRect(1, 0, 1, 3), false, true, false);
+        addSampleShortcuts(manager);
         {
             SettingsWindow w(Qt::Tool | Qt::FramelessWindowHint);
             auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));

@@ -3,6 +3,7 @@
 #include "databaseutil.h"
 #include "dpimetrics.h"
 #include "fontsubstitutes.h"
+#include "sampleshortcuts.h"
 #include "settingsstore.h"
 #include "settingswindow.h"
 #include "shortcutmanager.h"
@@ -51,10 +52,7 @@ private Q_SLOTS:
         SettingsStore::writeSettingsDefaults();
         QVERIFY(DatabaseUtil().initialize());
         ShortcutManager *manager = ShortcutManager::instance();
-        manager->addShortcut(QStringLiteral("Left half"), QKeySequence(QStringLiteral("Ctrl+Alt+Left")),
-                             QSize(2, 1), QRect(0, 0, 1, 1), true, true, false);
-        manager->addShortcut(QStringLiteral("Centre third"), QKeySequence(QStringLiteral("Ctrl+Alt+Up")),
-                             QSize(3, 3), QRect(1, 0, 1, 3), false, true, false);
+        addSampleShortcuts(manager);
         m_behavior = std::make_unique<CommonBehavior>(&m_host);
     }
 
