@@ -19,6 +19,10 @@ set(VARLO_TEST_ENVIRONMENT
     "ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:check_initialization_order=1"
     "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
     "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
+if(VARLO_SANITIZE)
+    # The stress rounds run ten times slower under the sanitizers.
+    list(APPEND VARLO_TEST_ENVIRONMENT "VARLO_STRESS_SCALE=0.1")
+endif()
 
 function(varlo_add_test_run name target)
     cmake_parse_arguments(T "X11;XVFB_FALLBACK" "" "LABELS;XRUN_ARGS;ENV" ${ARGN})
