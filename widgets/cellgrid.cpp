@@ -374,6 +374,11 @@ void CellGrid::updateCells()
     }
 }
 
+void CellGrid::releasePictures()
+{
+    d->invalidate();
+}
+
 void CellGrid::paint(QPainter *painter) const
 {
     if (!painter || !hasValidDimensions() || d->paintArea.isEmpty())

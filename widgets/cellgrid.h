@@ -93,6 +93,13 @@ public:
 
     void paint(QPainter *painter) const;
 
+    /**
+     * Frees the pictures kept to make repaints after a selection change cheap
+     * (a few full-size images); the next paints make them again. For an owner
+     * that goes out of sight.
+     */
+    void releasePictures();
+
 private:
     void updateCells();
 

@@ -327,6 +327,13 @@ void DragFrame::leaveEvent(QEvent *event)
     Q_EMIT selectionChanged(QRect());
 }
 
+void DragFrame::hideEvent(QHideEvent *event)
+{
+    // Out of sight the grid's repaint pictures are only memory.
+    d->grid->releasePictures();
+    QFrame::hideEvent(event);
+}
+
 void DragFrame::resizeEvent(QResizeEvent *event)
 {
     QFrame::resizeEvent(event);

@@ -35,6 +35,10 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 // The panels, deleted in list order.
 struct PanelList : QList<GridWindow *>
@@ -340,6 +344,13 @@ void Application::hideGrids(bool notify)
         grid->hide();
     }
     displayChanged();
+    // Hidden panels and preview free their pictures, megabytes on large
+    // screens; the allocator keeps such pages unless asked to give them back.
+    QTimer::singleShot(0, this, [] {
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    });
 }
 
 void Application::hideGrids()

@@ -21,7 +21,21 @@
 
 namespace {
 CommonBehavior *g_instance = nullptr;
-}
+
+// The preview covers a whole screen: its window image (shared with the X
+// server) takes megabytes, and Qt keeps it while the window is hidden. Out of
+// sight the window is given up; the next show makes it again.
+class PreviewFrame : public DragFrame
+{
+public:
+    using DragFrame::DragFrame;
+    void releaseWindow()
+    {
+        if (testAttribute(Qt::WA_WState_Created))
+            destroy();
+    }
+};
+} // namespace
 
 struct CommonBehavior::Private
 {
@@ -58,9 +72,9 @@ CommonBehavior::CommonBehavior(PanelHost *host)
     // On X11 the attribute alone leaves the window catching the pointer: its
     // input region must be emptied, and it must not be put in a window
     // manager's frame, which would catch the pointer in its place.
-    d->preview = new DragFrame(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                                            | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus
-                                            | Qt::BypassWindowManagerHint);
+    d->preview = new PreviewFrame(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                               | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus
+                                               | Qt::BypassWindowManagerHint);
     d->preview->setAttribute(Qt::WA_ShowWithoutActivating);
     d->preview->setAttribute(Qt::WA_TranslucentBackground);
     d->preview->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -154,7 +168,10 @@ int CommonBehavior::cycleScreen() const
 
 void CommonBehavior::hidePreview()
 {
+    if (d->preview->isHidden())
+        return;
     d->preview->hide();
+    static_cast<PreviewFrame *>(d->preview)->releaseWindow();
 }
 
 void CommonBehavior::movePreview(int screen, QSize dim, QRect selection)

@@ -50,28 +50,30 @@ bool isAllowed(const QUrl &url)
 
 QSslConfiguration sslConfiguration()
 {
+    // Without extra certificates the system's are looked up as a handshake
+    // needs them; reading them all would keep a few megabytes for the
+    // program's life.
+    const QString caFile = qEnvironmentVariable("VARLO_UPDATE_CA_FILE");
+    if (caFile.isEmpty())
+        return QSslConfiguration::defaultConfiguration();
+
     // Reading the system's certificates costs a folder scan: keep the result
     // for as long as the extra file's name stays the same.
     static QString cachedFor;
     static QSslConfiguration cached;
-    static bool haveCache = false;
-    const QString caFile = qEnvironmentVariable("VARLO_UPDATE_CA_FILE");
-    if (haveCache && caFile == cachedFor)
+    if (!cachedFor.isEmpty() && caFile == cachedFor)
         return cached;
 
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     QList<QSslCertificate> certificates = QSslConfiguration::systemCaCertificates();
-    if (!caFile.isEmpty()) {
-        const QList<QSslCertificate> extra = QSslCertificate::fromPath(
-            caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
-        if (extra.isEmpty())
-            vWarning() << "No certificates read from VARLO_UPDATE_CA_FILE" << caFile;
-        certificates += extra;
-    }
+    const QList<QSslCertificate> extra = QSslCertificate::fromPath(
+        caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+    if (extra.isEmpty())
+        vWarning() << "No certificates read from VARLO_UPDATE_CA_FILE" << caFile;
+    certificates += extra;
     config.setCaCertificates(certificates);
     cached = config;
     cachedFor = caFile;
-    haveCache = true;
     return config;
 }
 

@@ -415,11 +415,14 @@ void TestDragFrame::repaintsOnlyWhatChanged_data()
     QTest::addColumn<bool>("selectionOnly");
     QTest::addColumn<double>("gap");
     QTest::addColumn<bool>("recolour");
+    QTest::addColumn<bool>("hideAndShow");
 
-    QTest::newRow("all cells, gaps") << false << 20.0 << false;
-    QTest::newRow("all cells, no gaps") << false << 0.0 << false;
-    QTest::newRow("selection only") << true << 20.0 << false;
-    QTest::newRow("recoloured behind the frame's back") << false << 0.0 << true;
+    QTest::newRow("all cells, gaps") << false << 20.0 << false << false;
+    QTest::newRow("all cells, no gaps") << false << 0.0 << false << false;
+    QTest::newRow("selection only") << true << 20.0 << false << false;
+    QTest::newRow("recoloured behind the frame's back") << false << 0.0 << true << false;
+    // Hiding drops the repaint pictures; the next repaints make them again.
+    QTest::newRow("hidden and shown again") << false << 0.0 << false << true;
 }
 
 // A selection change repaints only the cells it touches; what ends up on the
@@ -429,6 +432,7 @@ void TestDragFrame::repaintsOnlyWhatChanged()
     QFETCH(bool, selectionOnly);
     QFETCH(double, gap);
     QFETCH(bool, recolour);
+    QFETCH(bool, hideAndShow);
 
     DragFrame frame;
     frame.setFollowMouse(false);
@@ -449,6 +453,11 @@ void TestDragFrame::repaintsOnlyWhatChanged()
     for (const QRect &selection : steps) {
         if (recolour && selection == steps.last())
             frame.cellGrid()->setEmptyFillColor(QColor(200, 30, 30));
+        if (hideAndShow && selection == steps[2]) {
+            frame.hide();
+            frame.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        }
         frame.setSelection(selection);
         QCoreApplication::processEvents();
         const QImage onScreen = frame.screen()->grabWindow(frame.winId()).toImage().convertToFormat(
