@@ -2,11 +2,12 @@
 // run, printed as one table of medians (bench/compare/compare runs it):
 //  - placing an xterm: Varlo's named-shortcut hot key, wmctrl -e, and
 //    xdotool windowmove + windowsize, each from its start (the key press, the
-//    process start) until the server has the xterm's frame at its new place;
+//    process start) until the server has the xterm's frame at its new place,
+//    beside Varlo's request sent from here (the window manager's share);
 //  - start: Varlo to its panels on every screen, a bare Qt 6 program to its
 //    first window, both as the server's MapNotify of the top levels;
-//  - Varlo's idle CPU with the panels hidden and its resident memory after
-//    many hot-key placements.
+//  - Varlo's idle CPU with the panels hidden; its resident memory after many
+//    hot-key placements, beside the bare Qt program's.
 // Exits 0 whatever the figures; 1 only when something could not be measured.
 // VARLO_BENCH_ROUNDS (default 50), VARLO_BENCH_STARTS (10),
 // VARLO_BENCH_IDLE_SECONDS (120) and VARLO_BENCH_PLACEMENTS (1000) shorten a run.
@@ -160,20 +161,6 @@ private:
     xcb_window_t m_root = 0;
 };
 
-// Start until count windows of the program are mapped, in ms; nothing if they never are.
-std::optional<double> timeStart(const QString &program, const QStringList &arguments, int count)
-{
-    MapWatcher watcher;
-    QElapsedTimer clock;
-    clock.start();
-    std::unique_ptr<QProcess> process = launch(program, arguments);
-    std::optional<double> ms;
-    if (process->waitForStarted(5000) && watcher.waitFor(process->processId(), count, 10000))
-        ms = clock.nsecsElapsed() / 1e6;
-    end(*process);
-    return ms;
-}
-
 long statusKb(qint64 pid, const QByteArray &field)
 {
     QFile f(QStringLiteral("/proc/%1/status").arg(pid));
@@ -184,6 +171,25 @@ long statusKb(qint64 pid, const QByteArray &field)
             return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
     }
     return -1;
+}
+
+// Start until count windows of the program are mapped, in ms; nothing if
+// they never are. rssKb, if given, gets its resident memory at that moment.
+std::optional<double> timeStart(const QString &program, const QStringList &arguments, int count,
+                                long *rssKb = nullptr)
+{
+    MapWatcher watcher;
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProcess> process = launch(program, arguments);
+    std::optional<double> ms;
+    if (process->waitForStarted(5000) && watcher.waitFor(process->processId(), count, 10000)) {
+        ms = clock.nsecsElapsed() / 1e6;
+        if (rssKb)
+            *rssKb = statusKb(process->processId(), "VmRSS");
+    }
+    end(*process);
+    return ms;
 }
 
 // utime + stime of all the process's threads, in clock ticks.
@@ -246,14 +252,19 @@ int main(int argc, char **argv)
     Measured varloStart{
         QStringLiteral("Varlo, start -> panels on all %1 screens").arg(screens), {}, 0};
     Measured bareStart{QStringLiteral("bare Qt 6 QApplication + QWidget"), {}, 0};
+    Measured bareMemory{QStringLiteral("bare Qt 6 QApplication + QWidget, window shown"), {}, 0};
     for (int i = 0; i < starts; ++i) {
         ++varloStart.attempts;
         if (const std::optional<double> ms = timeStart(VarloRun::programPath(), {}, screens))
             varloStart.samples.push_back(*ms);
         ++bareStart.attempts;
-        if (const std::optional<double> ms = timeStart(bareQt, {}, 1))
+        long rssKb = -1;
+        if (const std::optional<double> ms = timeStart(bareQt, {}, 1, &rssKb))
             bareStart.samples.push_back(*ms);
+        if (rssKb > 0)
+            bareMemory.samples.push_back(rssKb * 1024 / 1e6);
     }
+    bareMemory.attempts = starts;
 
     QProcess *varlo = VarloRun::start();
     if (!varlo) {
@@ -338,7 +349,10 @@ int main(int argc, char **argv)
     // also loads what the tools need from disk.
     progress(QStringLiteral("placing: %1 rounds of each").arg(rounds));
     for (int round = -1; round < rounds; ++round) {
-        for (Placer &placer : placers) {
+        for (size_t i = 0; i < placers.size(); ++i) {
+            // Each round starts with the next one: no way always follows the
+            // same other (an xterm still redrawing, a process still ending).
+            Placer &placer = placers[(i + size_t(round + 1)) % placers.size()];
             const int target = move++ % 2;
             if (placer.hotKey) {
                 XTestUtil::fakeKey(kControl, true);
@@ -368,6 +382,8 @@ int main(int argc, char **argv)
                         .arg(kPlacedTimeoutMs)
                         .arg(VarloRun::describe(XTestUtil::outerFrame(xterm.window)),
                              VarloRun::describe(watcher.geometrySeen()));
+            // The next starts on a window manager with nothing left to do.
+            XTestUtil::syncWindowManager();
             if (round < 0)
                 continue;
             ++placer.measured.attempts;
@@ -385,7 +401,7 @@ int main(int argc, char **argv)
     const long ticks0 = cpuTicks(pid);
     QThread::sleep(idleSeconds);
     const long ticks1 = cpuTicks(pid);
-    Measured idle{QStringLiteral("Varlo, %1 s with the panels hidden (1 tick = %2 %)")
+    Measured idle{QStringLiteral("Varlo, %1 s, panels hidden (1 tick = %2 %)")
                       .arg(idleSeconds)
                       .arg(100.0 / double(sysconf(_SC_CLK_TCK)) / idleSeconds, 0, 'f', 4),
                   {},
@@ -410,7 +426,7 @@ int main(int argc, char **argv)
     XTestUtil::fakeKey(kAlt, false);
     XTestUtil::fakeKey(kControl, false);
     const long rssEnd = statusKb(pid, "VmRSS");
-    Measured memory{QStringLiteral("Varlo, after %1 of %2 placements (%3 MB once started)")
+    Measured memory{QStringLiteral("Varlo, after %1/%2 placements (%3 at start)")
                         .arg(placed)
                         .arg(placements)
                         .arg(rssStart * 1024 / 1e6, 0, 'f', 1),
@@ -436,6 +452,7 @@ int main(int argc, char **argv)
     table.beginBlock(QStringLiteral("resident memory (VmRSS, 1 MB = 10^6 bytes)"),
                      QStringLiteral("MB"), 1);
     table.addRow(memory);
+    table.addRow(bareMemory);
     table.goalAtMost(45);
     std::printf("\n%s", qPrintable(table.text()));
 
