@@ -15,6 +15,7 @@
 #include "comparetable.h"
 #include "databaseutil.h"
 #include "desktopareacache.h"
+#include "mapwatcher.h"
 #include "placementgeometry.h"
 #include "platform.h"
 #include "shortcutmodel.h"
@@ -25,18 +26,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSet>
 #include <QSqlDatabase>
 #include <QThread>
-
-#include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -104,62 +101,6 @@ void end(QProcess &process)
         process.waitForFinished(2000);
     }
 }
-
-// A program's start until count of its top levels are mapped, seen as the
-// server's MapNotify on a connection watching the root from before the
-// start, so that none is missed and nothing is polled meanwhile.
-class MapWatcher
-{
-public:
-    MapWatcher() : m_connection(xcb_connect(nullptr, nullptr))
-    {
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &mask);
-        std::free(
-            xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-    }
-    ~MapWatcher() { xcb_disconnect(m_connection); }
-    MapWatcher(const MapWatcher &) = delete;
-    MapWatcher &operator=(const MapWatcher &) = delete;
-
-    bool waitFor(qint64 pid, int count, int timeoutMs)
-    {
-        QSet<quint32> mapped;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < timeoutMs && !xcb_connection_has_error(m_connection)) {
-            pollfd p{xcb_get_file_descriptor(m_connection), POLLIN, 0};
-            ::poll(&p, 1, 50);
-            while (xcb_generic_event_t *e = xcb_poll_for_event(m_connection)) {
-                const auto *map = reinterpret_cast<const xcb_map_notify_event_t *>(e);
-                if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY && map->event == m_root &&
-                    ownedBy(map->window, pid))
-                    mapped.insert(map->window);
-                std::free(e);
-            }
-            if (mapped.size() >= count)
-                return true;
-        }
-        return false;
-    }
-
-private:
-    // A window manager maps the frame once the client sits in it.
-    static bool ownedBy(quint32 topLevel, qint64 pid)
-    {
-        const QList<quint32> windows =
-            QList<quint32>{topLevel} + XTestUtil::descendantsOf(topLevel);
-        for (quint32 w : windows) {
-            if (XTestUtil::cardinalProperty(w, "_NET_WM_PID").value(0) == quint32(pid))
-                return true;
-        }
-        return false;
-    }
-
-    xcb_connection_t *m_connection;
-    xcb_window_t m_root = 0;
-};
 
 long statusKb(qint64 pid, const QByteArray &field)
 {
