@@ -81,7 +81,11 @@ bool chooseFromTrayMenu(qint64 pid, quint32 icon, const QStringList &keys)
 
 bool landedOn(quint32 window, const QRect &expected)
 {
-    const QRect r = XTestUtil::outerFrame(window);
+    return landedOn(XTestUtil::outerFrame(window), expected);
+}
+
+bool landedOn(const QRect &r, const QRect &expected)
+{
     return r.topLeft() == expected.topLeft() && r.width() <= expected.width()
            && r.height() <= expected.height() && expected.width() - r.width() < 16
            && expected.height() - r.height() < 24;

@@ -40,6 +40,8 @@ bool chooseFromTrayMenu(qint64 pid, quint32 icon, const QStringList &keys);
  * expected, its size up to one cell short.
  */
 bool landedOn(quint32 window, const QRect &expected);
+/** The same test of an outer frame already known (from a ConfigureNotify, say). */
+bool landedOn(const QRect &frame, const QRect &expected);
 /** " x,y wxh" of a rectangle, for failure messages. */
 QString describe(const QRect &r);
 

@@ -1357,6 +1357,7 @@ bool ConfigureWatcher::waitFor(const std::function<bool()> &done, int timeoutMs)
             if ((e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY) {
                 const auto *c = reinterpret_cast<const xcb_configure_notify_event_t *>(e);
                 m_sizes.append(QSize(c->width, c->height));
+                m_geometry = QRect(c->x, c->y, c->width + 2 * c->border_width, c->height + 2 * c->border_width);
                 configured = true;
             }
             std::free(e);

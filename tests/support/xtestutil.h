@@ -284,8 +284,16 @@ public:
     bool waitFor(const std::function<bool()> &done, int timeoutMs = 2000);
     /** The sizes the window was given, in order, as the events seen so far said. */
     const QList<QSize> &sizesSeen() const { return m_sizes; }
+    /**
+     * Where the last event seen put the window, its X border included, in
+     * its parent's coordinates (root ones for a frame, and in the synthetic
+     * events a window manager sends its clients); null before any.
+     * Read in done(), it judges the very event, with no round trip.
+     */
+    QRect geometrySeen() const { return m_geometry; }
 
 private:
     struct xcb_connection_t *m_connection = nullptr;
     QList<QSize> m_sizes;
+    QRect m_geometry;
 };
