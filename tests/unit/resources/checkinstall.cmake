@@ -8,7 +8,10 @@ if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${rc}")
 endif()
 
-set(expected "${DATADIR}/applications/varlo.desktop"
+set(id org.varlo.Varlo)
+set(launcher "${DATADIR}/applications/${id}.desktop")
+set(metainfo "${DATADIR}/metainfo/${id}.metainfo.xml")
+set(expected "${launcher}" "${metainfo}"
              "${DATADIR}/icons/hicolor/scalable/apps/varlo.svg")
 foreach(px 16 22 24 32 48 64 96 128 256)
     list(APPEND expected "${DATADIR}/icons/hicolor/${px}x${px}/apps/varlo.png")
@@ -20,16 +23,27 @@ foreach(f IN LISTS expected)
 endforeach()
 
 # The launcher names the icon the theme holds and the program the install puts on PATH.
-file(STRINGS "${PREFIX}/${DATADIR}/applications/varlo.desktop" lines)
+file(STRINGS "${PREFIX}/${launcher}" lines)
 foreach(want "Icon=varlo" "Exec=Varlo" "Type=Application")
     if(NOT want IN_LIST lines)
-        message(FATAL_ERROR "varlo.desktop lacks ${want}")
+        message(FATAL_ERROR "${id}.desktop lacks ${want}")
+    endif()
+endforeach()
+
+# Software centres join the metainfo to the launcher by the id: the metainfo file, its
+# <id> and the launcher it names must all agree with the launcher's file name.
+file(READ "${PREFIX}/${metainfo}" xml)
+foreach(want "<id>${id}</id>" "<launchable type=\"desktop-id\">${id}.desktop</launchable>"
+             "<binary>Varlo</binary>")
+    string(FIND "${xml}" "${want}" at)
+    if(at LESS 0)
+        message(FATAL_ERROR "${id}.metainfo.xml lacks ${want}")
     endif()
 endforeach()
 
 find_program(VALIDATE desktop-file-validate)
 if(VALIDATE)
-    execute_process(COMMAND ${VALIDATE} "${PREFIX}/${DATADIR}/applications/varlo.desktop"
+    execute_process(COMMAND ${VALIDATE} "${PREFIX}/${launcher}"
                     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
     if(NOT rc EQUAL 0 OR NOT out STREQUAL "")
         message(FATAL_ERROR "desktop-file-validate: ${out}")
