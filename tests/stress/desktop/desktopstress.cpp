@@ -1,0 +1,244 @@
+#include "desktopstress.h"
+
+#include "cellgrid.h"
+#include "commonbehavior.h"
+#include "databaseutil.h"
+#include "dragframe.h"
+#include "gridwindow.h"
+#include "shortcutmodel.h"
+#include "varlorun.h"
+#include "xtestutil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QTest>
+
+#include <cmath>
+
+namespace DesktopStress {
+
+double scale()
+{
+    bool ok = false;
+    const double s = qEnvironmentVariable("VARLO_STRESS_SCALE").toDouble(&ok);
+    return ok && s > 0 ? s : 1.0;
+}
+
+int rounds(int base)
+{
+    return qMax(1, int(std::lround(base * scale())));
+}
+
+QString scaleNote()
+{
+    const double s = scale();
+    return s == 1.0 ? QString() : QStringLiteral(", scaled by %1").arg(s);
+}
+
+SummaryLine::~SummaryLine()
+{
+    const QString outcome = QTest::currentTestFailed() ? QStringLiteral("FAILED") : QStringLiteral("ok");
+    qInfo().noquote() << m_title + QStringLiteral(": ") + m_parts.join(QStringLiteral(", "))
+                             + QStringLiteral(" -> ") + outcome;
+}
+
+qint64 residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    static const QRegularExpression rss(QStringLiteral("^VmRSS:\\s+(\\d+) kB"),
+                                        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = rss.match(QString::fromLatin1(status.readAll()));
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+int ResidentMemory::baselineRoundOf(int rounds)
+{
+    return rounds > 100 ? 100 : qMax(1, rounds / 2);
+}
+
+bool ResidentMemory::comparable()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return false;
+#else
+    return true;
+#endif
+#else
+    return true;
+#endif
+}
+
+qint64 ResidentMemory::slackKb() const
+{
+    return qMax<qint64>(2048, baselineKb * 5 / 100);
+}
+
+bool ResidentMemory::grew() const
+{
+    return comparable() && (baselineKb < 0 || finalKb < 0 || finalKb > baselineKb + slackKb());
+}
+
+QString ResidentMemory::describe() const
+{
+    QString text = QStringLiteral("VmRSS %1 kB after round %2, %3 kB after round %4")
+                       .arg(baselineKb)
+                       .arg(baselineRound)
+                       .arg(finalKb)
+                       .arg(finalRound);
+    if (!comparable())
+        return text + QStringLiteral(" (not compared: the sanitizer's quarantine keeps freed memory;"
+                                     " its leak check at Varlo's exit stands in)");
+    return text + QStringLiteral(" (%1%2 kB, allowed %3 kB: the larger of 2 MB and 5 %)")
+                      .arg(finalKb >= baselineKb ? QStringLiteral("+") : QString())
+                      .arg(finalKb - baselineKb)
+                      .arg(slackKb());
+}
+
+QStringList xErrors(const QString &log)
+{
+    static const QRegularExpression error(
+        QStringLiteral("XCB error|X error|\\bBad(Window|Match|Drawable|Value|Access|Atom|Alloc|Pixmap)\\b"));
+    QStringList found;
+    for (const QString &line : log.split(QLatin1Char('\n'))) {
+        if (line.contains(error) && !line.contains(kWindowGone))
+            found.append(line);
+    }
+    return found;
+}
+
+int occurrences(const QString &log, const QString &text)
+{
+    static const QRegularExpression repeated(QStringLiteral("\\| \\(Repeated (\\d+) more time"));
+    int count = 0;
+    bool previousMatched = false;
+    for (const QString &line : log.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = repeated.match(line);
+        if (m.hasMatch()) {
+            if (previousMatched)
+                count += m.captured(1).toInt();
+            continue;
+        }
+        previousMatched = line.contains(text);
+        count += previousMatched;
+    }
+    return count;
+}
+
+QList<QRect> placementTargets(const QString &log)
+{
+    static const QRegularExpression placing(
+        QStringLiteral("\\| Placing on screen .* -> QRect\\((-?\\d+),(-?\\d+) (\\d+)x(\\d+)\\)"));
+    QList<QRect> targets;
+    for (auto it = placing.globalMatch(log); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        targets.append(QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                             m.captured(4).toInt()));
+    }
+    return targets;
+}
+
+QStringList crashReports()
+{
+    return QDir(QFileInfo(VarloRun::logPath()).path()).entryList({QStringLiteral("*.dmp")}, QDir::Files);
+}
+
+bool settle(quint32 window, int timeoutMs)
+{
+    return XTestUtil::syncClient(window, timeoutMs) && XTestUtil::syncClient(window, timeoutMs);
+}
+
+PanelLayout PanelLayout::measure()
+{
+    PanelLayout layout;
+    CommonBehavior controller(nullptr);
+    GridWindow panel(&controller);
+    panel.show();
+    if (QTest::qWaitForWindowExposed(&panel)) {
+        layout.size = panel.size();
+        layout.frame = QRect(panel.dragFrame()->mapTo(&panel, QPoint(0, 0)), panel.dragFrame()->size());
+    }
+    panel.close();
+    return layout;
+}
+
+QPoint PanelLayout::cellCentre(const QRect &panelGeometry, int column, int row) const
+{
+    const Util::MarginMetrics_t m{3, 3, 3, 3, 3, 3};
+    const QRectF cell = CellGrid::layoutRect(QRect(QPoint(0, 0), frame.size()), m, QSize(6, 6),
+                                             QRect(column, row, 1, 1));
+    return panelGeometry.topLeft() + frame.topLeft() + cell.center().toPoint();
+}
+
+QList<quint32> panels(qint64 pid, const QSize &panelSize, bool all)
+{
+    QList<quint32> result;
+    for (quint32 w : XTestUtil::windowsOf(pid, all)) {
+        if (XTestUtil::clientGeometry(w).size() == panelSize)
+            result.append(w);
+    }
+    return result;
+}
+
+quint32 previewOver(qint64 pid, const QRect &area)
+{
+    for (quint32 w : XTestUtil::windowsOf(pid)) {
+        if (XTestUtil::clientGeometry(w) == area)
+            return w;
+    }
+    return 0;
+}
+
+quint32 lastingWindow(qint64 pid, const QSize &panelSize)
+{
+    quint32 best = 0;
+    qint64 largest = 0;
+    for (quint32 w : XTestUtil::windowsOf(pid, true)) {
+        const QSize size = XTestUtil::clientGeometry(w).size();
+        const qint64 area = qint64(size.width()) * size.height();
+        if (size != panelSize && area > largest) {
+            largest = area;
+            best = w;
+        }
+    }
+    return best;
+}
+
+bool pressHotKey(quint32 keysym)
+{
+    const quint32 control = 0xffe3; // Control_L
+    const quint32 alt = 0xffe9; // Alt_L
+    return XTestUtil::fakeKey(control, true) && XTestUtil::fakeKey(alt, true)
+           && XTestUtil::fakeKey(keysym, true) && XTestUtil::fakeKey(keysym, false)
+           && XTestUtil::fakeKey(alt, false) && XTestUtil::fakeKey(control, false);
+}
+
+bool prepareVarlo(const QList<Shortcut> &shortcuts)
+{
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("use_hotkey"), true);
+        settings.setValue(QStringLiteral("hotkey"), QStringLiteral("Ctrl+Alt+D"));
+    }
+    {
+        DatabaseUtil database;
+        if (!database.initialize())
+            return false;
+        ShortcutModel model;
+        for (const Shortcut &s : shortcuts) {
+            if (!model.addShortcut(s.name, s.keys, s.grid, s.selection, true, true, false))
+                return false;
+        }
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    return true;
+}
+
+} // namespace DesktopStress
