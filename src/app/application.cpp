@@ -228,14 +228,17 @@ void Application::watchScreens()
     });
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, [this] {
         // The screens after the gone one have moved up a place already, but
-        // the panels keep their numbers until they are rebuilt: a release
-        // still on its way would place the window on the screen that took
-        // the number. So any drag ends here. The panels are not hidden yet:
-        // Qt takes a hidden window that pointer events still reach as the
-        // one the button is held on, and forgets that only when the window
-        // is hidden again, not when it is deleted by the rebuild.
-        for (GridWindow *grid : std::as_const(d->grids))
+        // the panels keep their numbers until they are rebuilt below: a
+        // release they took meanwhile would place the window on the screen
+        // that took the number. So they end any drag and take no more
+        // clicks. (Not hidden here: Qt takes a hidden window that pointer
+        // events still reach for the one the button is held on, and forgets
+        // that only when the window is hidden again, not when the rebuild
+        // deletes it.)
+        for (GridWindow *grid : std::as_const(d->grids)) {
             grid->resetGrid();
+            grid->setEnabled(false);
+        }
         d->commonBehavior->hidePreview();
         QTimer::singleShot(0, this, &Application::initializeGrids);
     });

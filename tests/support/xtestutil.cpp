@@ -18,6 +18,7 @@
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <poll.h>
 #include <sys/uio.h>
 #include <memory>
@@ -1167,6 +1168,29 @@ bool XTestUtil::clickWindow(quint32 window, const QPoint &offset, int button, in
     if (!there)
         g_lastError = QStringLiteral("window 0x%1 never came under the pointer").arg(window, 0, 16);
     return there && click(button);
+}
+
+std::optional<quint32> XTestUtil::rootPixel(const QPoint &rootPosition)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return std::nullopt;
+    xcb_get_image_reply_t *image = xcb_get_image_reply(
+        conn->c,
+        xcb_get_image(conn->c, XCB_IMAGE_FORMAT_Z_PIXMAP, conn->root, int16_t(rootPosition.x()),
+                      int16_t(rootPosition.y()), 1, 1, ~0u),
+        nullptr);
+    std::optional<quint32> pixel;
+    // 24-bit true colour in 32 bits a pixel, the server's byte order (the dummy driver's).
+    if (image && image->depth >= 24 && xcb_get_image_data_length(image) >= 4) {
+        quint32 value = 0;
+        std::memcpy(&value, xcb_get_image_data(image), 4);
+        pixel = value & 0xffffff;
+    } else {
+        fail(QStringLiteral("cannot read the screen at %1,%2").arg(rootPosition.x()).arg(rootPosition.y()));
+    }
+    std::free(image);
+    return pixel;
 }
 
 QList<quint32> XTestUtil::descendantsOf(quint32 window)

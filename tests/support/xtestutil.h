@@ -183,6 +183,8 @@ public:
     static QList<quint32> descendantsOf(quint32 window);
     /** The child of the root that holds window: its frame, or itself when unmanaged; 0 if gone. */
     static quint32 topLevelOf(quint32 window);
+    /** What the screen shows at a root position (0xRRGGBB); nullopt when it cannot be read. */
+    static std::optional<quint32> rootPixel(const QPoint &rootPosition);
     /** The child of the root under the pointer, 0 for the bare root. */
     static quint32 windowUnderPointer();
     /** The innermost window under the pointer, 0 for the bare root. */

@@ -145,6 +145,16 @@ QList<QRect> placementTargets(const QString &log)
     return targets;
 }
 
+QString LogTail::next()
+{
+    QFile file(VarloRun::logPath());
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(m_offset))
+        return {};
+    const QByteArray added = file.readAll();
+    m_offset += added.size();
+    return QString::fromUtf8(added);
+}
+
 QStringList crashReports()
 {
     return QDir(QFileInfo(VarloRun::logPath()).path()).entryList({QStringLiteral("*.dmp")}, QDir::Files);
@@ -175,6 +185,13 @@ QPoint PanelLayout::cellCentre(const QRect &panelGeometry, int column, int row) 
     const QRectF cell = CellGrid::layoutRect(QRect(QPoint(0, 0), frame.size()), m, QSize(6, 6),
                                              QRect(column, row, 1, 1));
     return panelGeometry.topLeft() + frame.topLeft() + cell.center().toPoint();
+}
+
+QPoint previewCellCentre(const QRect &area, int column, int row)
+{
+    const QRectF cell = CellGrid::layoutRect(QRect(QPoint(0, 0), area.size()), CommonBehavior::previewMargins(),
+                                             QSize(6, 6), QRect(column, row, 1, 1));
+    return area.topLeft() + cell.center().toPoint();
 }
 
 QList<quint32> panels(qint64 pid, const QSize &panelSize, bool all)

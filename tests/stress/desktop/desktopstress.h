@@ -75,13 +75,24 @@ inline const QString kWindowGone = QStringLiteral(" is gone, nothing was placed"
 int occurrences(const QString &log, const QString &text);
 /** The target rectangles (root coordinates) of the placements a piece of the log tells of. */
 QList<QRect> placementTargets(const QString &log);
+/** What Varlo's log gained since the last call (since the start of the log at first). */
+class LogTail
+{
+public:
+    QString next();
+
+private:
+    qint64 m_offset = 0;
+};
 /** Crash reports Varlo left beside its log. */
 QStringList crashReports();
 
 /**
- * Waits until Varlo, the owner of window, has handled every event sent to
- * it before the call and the work it queued while doing so (a hot key's
- * activation is queued): two pings, one behind the other.
+ * Waits until Varlo, the owner of window, has read the events sent to it
+ * before the call, and most likely handled them: two pings, one behind the
+ * other. Qt answers a ping as soon as it reads it, though, and hands input
+ * and queued work (a hot key's activation) on afterwards: a test that needs
+ * those done waits for what they do.
  */
 bool settle(quint32 window, int timeoutMs = 10000);
 
@@ -96,6 +107,9 @@ struct PanelLayout
     /** The root position of a cell's centre on a panel at panelGeometry (6 x 6 grid). */
     QPoint cellCentre(const QRect &panelGeometry, int column, int row) const;
 };
+
+/** The root position of a cell's centre on the preview over area (6 x 6 grid). */
+QPoint previewCellCentre(const QRect &area, int column, int row);
 
 /** Varlo's windows of the panel's size: the mapped ones, or all. */
 QList<quint32> panels(qint64 pid, const QSize &panelSize, bool all = false);

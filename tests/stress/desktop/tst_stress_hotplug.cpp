@@ -194,11 +194,19 @@ private Q_SLOTS:
             }
             XTestUtil::fakeMotion(m_panel.cellCentre(panelGeometry, 3, 3));
             XTestUtil::fakeMotion(m_panel.cellCentre(panelGeometry, 5 - round % 6, 4));
-            // The preview comes with hovering already: only once Varlo has
-            // handled the press and the moves is the drag sure to be under way.
-            if (!XTestUtil::waitFor([&] { return previewOver(pid(), area) != 0; }, 10000) || !settle(m_lasting)) {
+            // The preview comes with hovering already; only a drag under way
+            // colours the cell it started from too (rows 1 and 5 lie clear
+            // of the panel on every screen).
+            const QPoint started = previewCellCentre(area, round % 6, 1);
+            const QPoint outside = previewCellCentre(area, round % 6, 5);
+            const auto dragShown = [&] {
+                const std::optional<quint32> in = XTestUtil::rootPixel(started);
+                const std::optional<quint32> out = XTestUtil::rootPixel(outside);
+                return previewOver(pid(), area) != 0 && in && out && *in != *out;
+            };
+            if (!XTestUtil::waitFor(dragShown, 10000)) {
                 XTestUtil::fakeButton(1, false);
-                failure = QStringLiteral("round %1: no preview over%2").arg(round).arg(VarloRun::describe(area));
+                failure = QStringLiteral("round %1: no preview of the drag over%2").arg(round).arg(VarloRun::describe(area));
                 break;
             }
             ++previews;
