@@ -1187,7 +1187,9 @@ std::optional<quint32> XTestUtil::rootPixel(const QPoint &rootPosition)
         std::memcpy(&value, xcb_get_image_data(image), 4);
         pixel = value & 0xffffff;
     } else {
-        fail(QStringLiteral("cannot read the screen at %1,%2").arg(rootPosition.x()).arg(rootPosition.y()));
+        fail(QStringLiteral("cannot read the screen at %1,%2")
+                 .arg(rootPosition.x())
+                 .arg(rootPosition.y()));
     }
     std::free(image);
     return pixel;

@@ -4,12 +4,16 @@
 // scale, Varlo's memory, its log read for X errors and crash reports, its
 // panels and preview as the server shows them, and keys typed through XTEST.
 
+#include "xtestutil.h"
+
 #include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
+
+class QProcess;
 
 namespace DesktopStress {
 
@@ -43,22 +47,27 @@ private:
 qint64 residentKb(qint64 pid);
 
 /**
- * Varlo's resident memory at two points of a run: after its first hundred
- * rounds (half of them in a run of fewer) and at the end. Growth beyond the
- * larger of 2 MB and 5 % is a leak. Under the address sanitizer freed memory
- * stays in its quarantine, so there only the sanitizer's leak check at
- * Varlo's exit counts.
+ * Varlo's resident memory after the first hundred rounds of each part of a
+ * run (half of its rounds in a shorter part), and at the end: the end may
+ * not lie above the highest of the first by more than the larger of 2 MB and
+ * 5 %. Each part reaches its own peak early (a burst of windows fills Qt's
+ * event queue once). Under the address sanitizer freed memory stays in its
+ * quarantine, so there only the sanitizer's leak check at Varlo's exit counts.
  */
 struct ResidentMemory
 {
-    int baselineRound = 0;
-    qint64 baselineKb = -1;
-    int finalRound = 0;
-    qint64 finalKb = -1;
+    struct Level
+    {
+        QString when; // "after round 100 of the placements"
+        qint64 kb = -1;
+    };
+    QList<Level> early;
+    Level end;
 
-    /** The round after which the baseline is taken in a run of rounds. */
+    /** The round of a part of rounds rounds after which its early level is taken. */
     static int baselineRoundOf(int rounds);
     static bool comparable();
+    qint64 highestEarlyKb() const;
     qint64 slackKb() const;
     bool grew() const;
     QString describe() const;
@@ -132,10 +141,28 @@ struct Shortcut
     QSize grid;
     QRect selection;
 };
-/**
- * Writes Varlo's settings and shortcut database before it starts: the panel
- * hot key Ctrl+Alt+D and the given named shortcuts, all global.
- */
-bool prepareVarlo(const QList<Shortcut> &shortcuts);
+
+/** Varlo started for a stress test, and an xterm in front for it to place. */
+struct Session
+{
+    QProcess *varlo = nullptr;
+    StartedWindow xterm;
+    PanelLayout panel;
+    quint32 lasting = 0; // see lastingWindow()
+
+    qint64 pid() const;
+    /**
+     * Writes Varlo's settings (the panels' hot key Ctrl+Alt+D) and the
+     * named shortcuts, all global; starts an xterm and makes it active;
+     * starts Varlo and waits until it has built one panel per screen. Empty
+     * on success, else what failed. Needs a QApplication.
+     */
+    QString start(const QList<Shortcut> &shortcuts);
+    /**
+     * Ends Varlo as a logout does, and what the helpers started; false
+     * unless Varlo ended with 0 (not after a crash or a leak report).
+     */
+    bool stop();
+};
 
 } // namespace DesktopStress

@@ -39,9 +39,14 @@ const int kSteps[] = {0, 1, 1, 0, 1, 0, 0, 1};
 
 bool switchOutput(const Output &output, bool on)
 {
-    const QStringList arguments = on ? QStringList{"--output", output.name, "--mode", output.mode, "--pos",
-                                                   QStringLiteral("%1x%2").arg(output.geometry.x()).arg(output.geometry.y())}
-                                     : QStringList{"--output", output.name, "--off"};
+    const QStringList arguments =
+        on ? QStringList{"--output",
+                         output.name,
+                         "--mode",
+                         output.mode,
+                         "--pos",
+                         QStringLiteral("%1x%2").arg(output.geometry.x()).arg(output.geometry.y())}
+           : QStringList{"--output", output.name, "--off"};
     return XTestUtil::run(QStringLiteral("xrandr"), arguments, 20000).ok();
 }
 
@@ -52,13 +57,10 @@ class TestStressHotPlug : public QObject
     Q_OBJECT
 
 private:
-    QProcess *m_varlo = nullptr;
-    StartedWindow m_xterm;
-    PanelLayout m_panel;
-    quint32 m_lasting = 0;
+    Session m_session;
     bool m_on[2] = {true, true};
 
-    qint64 pid() const { return m_varlo->processId(); }
+    qint64 pid() const { return m_session.pid(); }
 
     // Every screen of this process's Qt has exactly one of the panels given.
     static bool onePerScreen(const QList<quint32> &panels)
@@ -78,7 +80,7 @@ private:
 
     quint32 panelOn(const QRect &area) const
     {
-        for (quint32 w : panels(pid(), m_panel.size)) {
+        for (quint32 w : panels(pid(), m_session.panel.size)) {
             if (area.contains(XTestUtil::clientGeometry(w).center()))
                 return w;
         }
@@ -88,8 +90,9 @@ private:
     QString describePanels() const
     {
         QStringList parts;
-        for (quint32 w : panels(pid(), m_panel.size, true))
-            parts << QStringLiteral("0x%1%2").arg(w, 0, 16).arg(VarloRun::describe(XTestUtil::clientGeometry(w)));
+        for (quint32 w : panels(pid(), m_session.panel.size, true))
+            parts << QStringLiteral("0x%1%2").arg(w, 0, 16).arg(
+                VarloRun::describe(XTestUtil::clientGeometry(w)));
         QStringList screens;
         for (QScreen *s : QGuiApplication::screens())
             screens << s->name() + VarloRun::describe(s->geometry());
@@ -99,21 +102,25 @@ private:
     // Varlo has rebuilt its panels for the screens there are now, all hidden.
     bool panelsRebuilt() const
     {
-        return panels(pid(), m_panel.size).isEmpty() && onePerScreen(panels(pid(), m_panel.size, true));
+        return panels(pid(), m_session.panel.size).isEmpty() &&
+               onePerScreen(panels(pid(), m_session.panel.size, true));
     }
 
     bool showPanels()
     {
-        return pressHotKey('d') && XTestUtil::waitFor([this] { return onePerScreen(panels(pid(), m_panel.size)); }, 10000);
+        return pressHotKey('d') &&
+               XTestUtil::waitFor(
+                   [this] { return onePerScreen(panels(pid(), m_session.panel.size)); }, 10000);
     }
 
     // The window manager maps a panel's frame a moment after Varlo shows it:
     // press only once the panel is what the pointer is over.
     bool pressOn(quint32 panel, const QPoint &at)
     {
-        return XTestUtil::fakeMotion(at)
-               && XTestUtil::waitFor([&] { return XTestUtil::windowUnderPointer() == XTestUtil::topLevelOf(panel); })
-               && XTestUtil::fakeButton(1, true);
+        return XTestUtil::fakeMotion(at) && XTestUtil::waitFor([&] {
+                   return XTestUtil::windowUnderPointer() == XTestUtil::topLevelOf(panel);
+               }) &&
+               XTestUtil::fakeButton(1, true);
     }
 
     // Varlo's memory in the same state each time: all three screens, the
@@ -125,10 +132,14 @@ private:
             return false;
         const QRect first = QGuiApplication::primaryScreen()->availableGeometry();
         const quint32 panel = panelOn(first);
-        if (!panel || !XTestUtil::fakeMotion(m_panel.cellCentre(XTestUtil::clientGeometry(panel), 2, 2))
-            || !XTestUtil::waitFor([&] { return previewOver(pid(), first) != 0; }, 10000) || !pressHotKey('d')
-            || !XTestUtil::waitFor([this] { return panels(pid(), m_panel.size).isEmpty(); }, 10000)
-            || !settle(m_lasting))
+        if (!panel ||
+            !XTestUtil::fakeMotion(
+                m_session.panel.cellCentre(XTestUtil::clientGeometry(panel), 2, 2)) ||
+            !XTestUtil::waitFor([&] { return previewOver(pid(), first) != 0; }, 10000) ||
+            !pressHotKey('d') ||
+            !XTestUtil::waitFor([this] { return panels(pid(), m_session.panel.size).isEmpty(); },
+                                10000) ||
+            !settle(m_session.lasting))
             return false;
         *kb = residentKb(pid());
         return *kb > 0;
@@ -138,24 +149,15 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(XTestUtil::xrunScreens() == 3, "needs three screens (Xorg with the dummy driver)");
-        m_panel = PanelLayout::measure();
-        QVERIFY(m_panel.size.isValid() && m_panel.frame.width() > 100);
-        QVERIFY(prepareVarlo({}));
-        m_xterm = XTestUtil::startXterm(QStringLiteral("placeme"));
-        QVERIFY2(m_xterm, qPrintable(XTestUtil::lastError()));
-        QVERIFY(XTestUtil::activate(m_xterm.window));
-        m_varlo = VarloRun::start();
-        QVERIFY2(m_varlo, qPrintable(VarloRun::log()));
-        QVERIFY(XTestUtil::waitFor([this] { return panelsRebuilt(); }));
-        m_lasting = lastingWindow(pid(), m_panel.size);
-        QVERIFY2(m_lasting && settle(m_lasting), qPrintable(XTestUtil::lastError()));
+        const QString failed = m_session.start({});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        QVERIFY2(XTestUtil::waitFor([this] { return panelsRebuilt(); }),
+                 qPrintable(describePanels()));
     }
 
     void cleanupTestCase()
     {
-        const bool stopped = VarloRun::stop(m_varlo);
-        XTestUtil::cleanup();
-        QVERIFY2(stopped, "Varlo did not end cleanly (a crash, a hang, or a leak report)");
+        QVERIFY2(m_session.stop(), "Varlo did not end cleanly (a crash, a hang, or a leak report)");
     }
 
     void hotPlugsDuringADrag()
@@ -163,7 +165,8 @@ private Q_SLOTS:
         const int rounds = DesktopStress::rounds(200);
         SummaryLine line(QStringLiteral("hot-plugs during a drag"));
         ResidentMemory memory;
-        memory.baselineRound = ResidentMemory::baselineRoundOf(rounds);
+        const int baselineRound = ResidentMemory::baselineRoundOf(rounds);
+        ResidentMemory::Level early;
         int previews = 0;
         int offs = 0;
         int ons = 0;
@@ -174,7 +177,9 @@ private Q_SLOTS:
         for (int round = 0; round < rounds && failure.isEmpty(); ++round) {
             // The panels on every screen, and a drag on one of them with its preview.
             if (!showPanels()) {
-                failure = QStringLiteral("round %1: not one panel per screen shown; %2").arg(round).arg(describePanels());
+                failure = QStringLiteral("round %1: not one panel per screen shown; %2")
+                              .arg(round)
+                              .arg(describePanels());
                 break;
             }
             // Every other cycle a screen that goes is the one dragged on.
@@ -188,12 +193,15 @@ private Q_SLOTS:
             const qsizetype logBefore = VarloRun::log().size();
             const quint32 panel = panelOn(area);
             const QRect panelGeometry = XTestUtil::clientGeometry(panel);
-            if (!panel || !pressOn(panel, m_panel.cellCentre(panelGeometry, round % 6, 1))) {
-                failure = QStringLiteral("round %1: no panel to press on%2").arg(round).arg(VarloRun::describe(area));
+            if (!panel ||
+                !pressOn(panel, m_session.panel.cellCentre(panelGeometry, round % 6, 1))) {
+                failure = QStringLiteral("round %1: no panel to press on%2")
+                              .arg(round)
+                              .arg(VarloRun::describe(area));
                 break;
             }
-            XTestUtil::fakeMotion(m_panel.cellCentre(panelGeometry, 3, 3));
-            XTestUtil::fakeMotion(m_panel.cellCentre(panelGeometry, 5 - round % 6, 4));
+            XTestUtil::fakeMotion(m_session.panel.cellCentre(panelGeometry, 3, 3));
+            XTestUtil::fakeMotion(m_session.panel.cellCentre(panelGeometry, 5 - round % 6, 4));
             // The preview comes with hovering already; only a drag under way
             // colours the cell it started from too (rows 1 and 5 lie clear
             // of the panel on every screen).
@@ -206,7 +214,9 @@ private Q_SLOTS:
             };
             if (!XTestUtil::waitFor(dragShown, 10000)) {
                 XTestUtil::fakeButton(1, false);
-                failure = QStringLiteral("round %1: no preview of the drag over%2").arg(round).arg(VarloRun::describe(area));
+                failure = QStringLiteral("round %1: no preview of the drag over%2")
+                              .arg(round)
+                              .arg(VarloRun::describe(area));
                 break;
             }
             ++previews;
@@ -215,20 +225,24 @@ private Q_SLOTS:
             m_on[which] = !m_on[which];
             if (!switchOutput(kOutputs[which], m_on[which])) {
                 XTestUtil::fakeButton(1, false);
-                failure = QStringLiteral("round %1: xrandr failed: %2").arg(round).arg(XTestUtil::lastError());
+                failure = QStringLiteral("round %1: xrandr failed: %2")
+                              .arg(round)
+                              .arg(XTestUtil::lastError());
                 break;
             }
             (m_on[which] ? ons : offs) += 1;
             for (int step = 0; step < 3; ++step)
-                XTestUtil::fakeMotion(m_panel.cellCentre(panelGeometry, step * 2, 5) + QPoint(step * 40, 0));
+                XTestUtil::fakeMotion(m_session.panel.cellCentre(panelGeometry, step * 2, 5) +
+                                      QPoint(step * 40, 0));
             XTestUtil::fakeButton(1, false);
             const int expected = 1 + int(m_on[0]) + int(m_on[1]);
-            if (!XTestUtil::waitForScreenCount(expected, 10000)
-                || !XTestUtil::waitFor([this] { return panelsRebuilt(); }, 10000) || !settle(m_lasting)) {
+            if (!XTestUtil::waitForScreenCount(expected, 10000) ||
+                !XTestUtil::waitFor([this] { return panelsRebuilt(); }, 10000) ||
+                !settle(m_session.lasting)) {
                 failure = QStringLiteral("round %1: after %2 went %3: %4; %5")
                               .arg(round)
-                              .arg(kOutputs[which].name, m_on[which] ? "on" : "off", describePanels(),
-                                   XTestUtil::lastError());
+                              .arg(kOutputs[which].name, m_on[which] ? "on" : "off",
+                                   describePanels(), XTestUtil::lastError());
                 break;
             }
             // A release that Varlo took before it rebuilt the panels places
@@ -238,38 +252,46 @@ private Q_SLOTS:
             for (const QRect &target : placementTargets(told)) {
                 ++placedDuring;
                 if (!area.contains(target))
-                    misplaced << QStringLiteral("round %1: dragged on %2%3, placed at%4; Varlo's log:\n%5")
+                    misplaced << QStringLiteral(
+                                     "round %1: dragged on %2%3, placed at%4; Varlo's log:\n%5")
                                      .arg(round)
-                                     .arg(draggedName, VarloRun::describe(area), VarloRun::describe(target), told);
+                                     .arg(draggedName, VarloRun::describe(area),
+                                          VarloRun::describe(target), told);
             }
-            if (m_varlo->state() != QProcess::Running) {
+            if (m_session.varlo->state() != QProcess::Running) {
                 failure = QStringLiteral("round %1: Varlo ended").arg(round);
                 break;
             }
             ++done;
-            if (memory.baselineKb < 0 && done >= memory.baselineRound && m_on[0] && m_on[1]) {
-                if (!measure(&memory.baselineKb)) {
+            // Taken with all three screens, as at the end.
+            if (early.kb < 0 && done >= baselineRound && m_on[0] && m_on[1]) {
+                if (!measure(&early.kb)) {
                     failure = QStringLiteral("round %1: %2").arg(round).arg(XTestUtil::lastError());
                     break;
                 }
-                memory.baselineRound = done;
+                early.when = QStringLiteral("after round %1").arg(done);
+                memory.early << early;
             }
         }
-        memory.finalRound = done;
+        memory.end.when = QStringLiteral("after round %1").arg(done);
 
         line.add(QStringLiteral("%1 of %2 rounds%3").arg(done).arg(rounds).arg(scaleNote()));
-        line.add(QStringLiteral("%1 outputs off and %2 on while dragging with the preview shown (%3 previews)")
+        line.add(QStringLiteral(
+                     "%1 outputs off and %2 on while dragging with the preview shown (%3 previews)")
                      .arg(offs)
                      .arg(ons)
                      .arg(previews));
-        line.add(QStringLiteral("%1 releases placed the xterm before the panels were rebuilt, %2 of them on another screen")
+        line.add(QStringLiteral("%1 releases placed the xterm before the panels were rebuilt, %2 "
+                                "of them on another screen")
                      .arg(placedDuring)
                      .arg(misplaced.size()));
         // What the log and the run folder tell, whichever way the rounds ended.
         const auto health = [&] {
             const QStringList errors = xErrors(VarloRun::log());
             const QStringList crashes = crashReports();
-            line.add(QStringLiteral("%1 X errors, %2 crash reports").arg(errors.size()).arg(crashes.size()));
+            line.add(QStringLiteral("%1 X errors, %2 crash reports")
+                         .arg(errors.size())
+                         .arg(crashes.size()));
             line.add(memory.describe());
             QStringList problems = errors + crashes + misplaced;
             if (memory.grew())
@@ -277,7 +299,7 @@ private Q_SLOTS:
             return problems.join('\n');
         };
         if (!failure.isEmpty()) {
-            memory.finalKb = residentKb(pid());
+            memory.end.kb = residentKb(pid());
             health();
             QFAIL(qPrintable(failure));
         }
@@ -291,30 +313,38 @@ private Q_SLOTS:
             }
         }
         QVERIFY2(XTestUtil::waitForScreenCount(3, 10000), qPrintable(XTestUtil::lastError()));
-        QVERIFY2(XTestUtil::waitFor([this] { return panelsRebuilt(); }, 10000), qPrintable(describePanels()));
-        QVERIFY(settle(m_lasting));
-        if (memory.baselineKb < 0) { // a run too short to have had all screens again
-            QVERIFY2(measure(&memory.baselineKb), qPrintable(XTestUtil::lastError()));
-            memory.baselineRound = done;
+        QVERIFY2(XTestUtil::waitFor([this] { return panelsRebuilt(); }, 10000),
+                 qPrintable(describePanels()));
+        QVERIFY(settle(m_session.lasting));
+        if (memory.early.isEmpty()) { // a run too short to have had all screens again
+            QVERIFY2(measure(&early.kb), qPrintable(XTestUtil::lastError()));
+            early.when = QStringLiteral("after round %1").arg(done);
+            memory.early << early;
         }
         QVERIFY2(showPanels(), qPrintable(describePanels()));
         const QRect second = XTestUtil::screenNamed(QStringLiteral("DUMMY1"))->availableGeometry();
         const quint32 panel = panelOn(second);
         QVERIFY(panel);
         const QRect panelGeometry = XTestUtil::clientGeometry(panel);
-        QVERIFY(pressOn(panel, m_panel.cellCentre(panelGeometry, 1, 1)));
-        XTestUtil::fakeMotion(m_panel.cellCentre(panelGeometry, 2, 2));
-        XTestUtil::fakeMotion(m_panel.cellCentre(panelGeometry, 3, 2));
+        QVERIFY(pressOn(panel, m_session.panel.cellCentre(panelGeometry, 1, 1)));
+        XTestUtil::fakeMotion(m_session.panel.cellCentre(panelGeometry, 2, 2));
+        XTestUtil::fakeMotion(m_session.panel.cellCentre(panelGeometry, 3, 2));
         XTestUtil::fakeButton(1, false);
-        const QRect target = placementRect(second, Util::MarginMetrics_t(), QSize(6, 6), QRect(1, 1, 3, 2)).toRect();
-        const bool landed = XTestUtil::waitFor([&] { return VarloRun::landedOn(m_xterm.window, target); }, 10000);
-        line.add(QStringLiteral("then one panel per screen, and a drag on DUMMY1 placed the xterm at%1 (%2)")
-                     .arg(VarloRun::describe(XTestUtil::outerFrame(m_xterm.window)),
-                          landed ? QStringLiteral("as expected") : QStringLiteral("expected") + VarloRun::describe(target)));
+        const QRect target =
+            placementRect(second, Util::MarginMetrics_t(), QSize(6, 6), QRect(1, 1, 3, 2)).toRect();
+        const bool landed = XTestUtil::waitFor(
+            [&] { return VarloRun::landedOn(m_session.xterm.window, target); }, 10000);
+        line.add(QStringLiteral(
+                     "then one panel per screen, and a drag on DUMMY1 placed the xterm at%1 (%2)")
+                     .arg(VarloRun::describe(XTestUtil::outerFrame(m_session.xterm.window)),
+                          landed ? QStringLiteral("as expected")
+                                 : QStringLiteral("expected") + VarloRun::describe(target)));
         QVERIFY2(landed, qPrintable(VarloRun::log().right(3000)));
-        QCOMPARE(m_varlo->state(), QProcess::Running);
-        QVERIFY2(XTestUtil::waitFor([this] { return panels(pid(), m_panel.size).isEmpty(); }), "the panels stayed");
-        QVERIFY2(measure(&memory.finalKb), qPrintable(XTestUtil::lastError()));
+        QCOMPARE(m_session.varlo->state(), QProcess::Running);
+        QVERIFY2(
+            XTestUtil::waitFor([this] { return panels(pid(), m_session.panel.size).isEmpty(); }),
+            "the panels stayed");
+        QVERIFY2(measure(&memory.end.kb), qPrintable(XTestUtil::lastError()));
         const QString problems = health();
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
     }

@@ -21,8 +21,8 @@ using namespace DesktopStress;
 namespace {
 
 const quint32 kLeft = 0xff51; // the "left half" shortcut: Ctrl+Alt+Left
-const quint32 kOne = '1'; // "quarter": Ctrl+Alt+1
-const quint32 kPanels = 'd'; // the panels' hot key: Ctrl+Alt+D
+const quint32 kOne = '1';     // "quarter": Ctrl+Alt+1
+const quint32 kPanels = 'd';  // the panels' hot key: Ctrl+Alt+D
 
 // How the target window goes, against the moment the placement is asked for.
 enum Order
@@ -30,15 +30,18 @@ enum Order
     DestroyedFirst, // destroyed, then the key
     DestroyedAfter, // the key, then destroyed at once
     DestroyedLater, // the key, then destroyed a few round trips later
-    Killed, // the key, then its client killed from outside (KillClient)
-    Crashed, // the key, then its client's connection closes
-    PanelRelease, // a release on a panel, then destroyed 0-3 round trips later
+    Killed,         // the key, then its client killed from outside (KillClient)
+    Crashed,        // the key, then its client's connection closes
+    PanelRelease,   // a release on a panel, then destroyed 0-3 round trips later
     OrderCount
 };
 
-const char *const kOrderNames[] = {"destroyed before the key", "destroyed right after the key",
-                                   "destroyed 1-8 round trips after the key", "client killed after the key",
-                                   "client crashed after the key", "destroyed 0-3 round trips after a panel release"};
+const char *const kOrderNames[] = {"destroyed before the key",
+                                   "destroyed right after the key",
+                                   "destroyed 1-8 round trips after the key",
+                                   "client killed after the key",
+                                   "client crashed after the key",
+                                   "destroyed 0-3 round trips after a panel release"};
 
 // The screen a window is on, as Varlo decides it: the one it overlaps most.
 QRect areaOf(const QRect &frame)
@@ -63,21 +66,22 @@ class TestStressVanishing : public QObject
     Q_OBJECT
 
 private:
-    QProcess *m_varlo = nullptr;
-    StartedWindow m_xterm;
-    PanelLayout m_panel;
-    quint32 m_lasting = 0;
-    ResidentMemory m_memory;
-    int m_rounds = 0; // of both tests, for the memory
+    Session m_session;
+    ResidentMemory m_memory; // of both tests
 
-    qint64 pid() const { return m_varlo->processId(); }
-    bool panelsShown() const { return panels(pid(), m_panel.size).size() == QGuiApplication::screens().size(); }
-    bool panelsHidden() const { return panels(pid(), m_panel.size).isEmpty(); }
-
-    void roundDone()
+    qint64 pid() const { return m_session.pid(); }
+    bool panelsShown() const
     {
-        if (++m_rounds == m_memory.baselineRound)
-            m_memory.baselineKb = residentKb(pid());
+        return panels(pid(), m_session.panel.size).size() == QGuiApplication::screens().size();
+    }
+    bool panelsHidden() const { return panels(pid(), m_session.panel.size).isEmpty(); }
+
+    // The memory after the first hundred rounds of a test of rounds rounds.
+    void roundDone(int done, int rounds, const QString &test)
+    {
+        if (done == ResidentMemory::baselineRoundOf(rounds))
+            m_memory.early << ResidentMemory::Level{
+                QStringLiteral("after round %1 of the %2").arg(done).arg(test), residentKb(pid())};
     }
 
     // A release on the first screen's panel, over a few cells.
@@ -87,15 +91,18 @@ private:
             return false;
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         quint32 panel = 0;
-        for (quint32 w : panels(pid(), m_panel.size)) {
+        for (quint32 w : panels(pid(), m_session.panel.size)) {
             if (area.contains(XTestUtil::clientGeometry(w).center()))
                 panel = w;
         }
         const QRect geometry = XTestUtil::clientGeometry(panel);
-        return panel && XTestUtil::fakeMotion(m_panel.cellCentre(geometry, round % 6, 0))
-               && XTestUtil::waitFor([&] { return XTestUtil::windowUnderPointer() == XTestUtil::topLevelOf(panel); })
-               && XTestUtil::fakeButton(1, true) && XTestUtil::fakeMotion(m_panel.cellCentre(geometry, 5, 2 + round % 4))
-               && XTestUtil::fakeButton(1, false);
+        return panel && XTestUtil::fakeMotion(m_session.panel.cellCentre(geometry, round % 6, 0)) &&
+               XTestUtil::waitFor([&] {
+                   return XTestUtil::windowUnderPointer() == XTestUtil::topLevelOf(panel);
+               }) &&
+               XTestUtil::fakeButton(1, true) &&
+               XTestUtil::fakeMotion(m_session.panel.cellCentre(geometry, 5, 2 + round % 4)) &&
+               XTestUtil::fakeButton(1, false);
     }
 
     // The log's X errors and the crash reports so far, added to line; the
@@ -104,9 +111,10 @@ private:
     {
         const QStringList errors = xErrors(VarloRun::log());
         const QStringList crashes = crashReports();
-        line.add(QStringLiteral("%1 X errors, %2 crash reports").arg(errors.size()).arg(crashes.size()));
+        line.add(
+            QStringLiteral("%1 X errors, %2 crash reports").arg(errors.size()).arg(crashes.size()));
         QStringList problems = errors + crashes;
-        if (m_varlo->state() != QProcess::Running)
+        if (m_session.varlo->state() != QProcess::Running)
             problems << QStringLiteral("Varlo is not running");
         return problems.join('\n');
     }
@@ -114,17 +122,22 @@ private:
     // After it all, Varlo still places the window in front where it should.
     bool placesTheXterm(QString *where)
     {
-        if (!XTestUtil::activate(m_xterm.window) || !settle(m_lasting))
+        if (!XTestUtil::activate(m_session.xterm.window) || !settle(m_session.lasting))
             return false;
-        const QRect area = areaOf(XTestUtil::outerFrame(m_xterm.window));
-        const QRect quarter = placementRect(area, Util::MarginMetrics_t(), QSize(2, 2), QRect(1, 1, 1, 1)).toRect();
-        const QRect half = placementRect(area, Util::MarginMetrics_t(), QSize(2, 1), QRect(0, 0, 1, 1)).toRect();
-        const bool placed = pressHotKey(kOne)
-                            && XTestUtil::waitFor([&] { return VarloRun::landedOn(m_xterm.window, quarter); }, 10000)
-                            && pressHotKey(kLeft)
-                            && XTestUtil::waitFor([&] { return VarloRun::landedOn(m_xterm.window, half); }, 10000);
-        *where = VarloRun::describe(XTestUtil::outerFrame(m_xterm.window))
-                 + (placed ? QString() : QStringLiteral(", expected") + VarloRun::describe(half));
+        const QRect area = areaOf(XTestUtil::outerFrame(m_session.xterm.window));
+        const QRect quarter =
+            placementRect(area, Util::MarginMetrics_t(), QSize(2, 2), QRect(1, 1, 1, 1)).toRect();
+        const QRect half =
+            placementRect(area, Util::MarginMetrics_t(), QSize(2, 1), QRect(0, 0, 1, 1)).toRect();
+        const bool placed =
+            pressHotKey(kOne) &&
+            XTestUtil::waitFor([&] { return VarloRun::landedOn(m_session.xterm.window, quarter); },
+                               10000) &&
+            pressHotKey(kLeft) &&
+            XTestUtil::waitFor([&] { return VarloRun::landedOn(m_session.xterm.window, half); },
+                               10000);
+        *where = VarloRun::describe(XTestUtil::outerFrame(m_session.xterm.window)) +
+                 (placed ? QString() : QStringLiteral(", expected") + VarloRun::describe(half));
         return placed;
     }
 
@@ -132,26 +145,15 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(XTestUtil::xrunScreens() == 3, "needs three screens (Xorg with the dummy driver)");
-        m_panel = PanelLayout::measure();
-        QVERIFY(m_panel.size.isValid() && m_panel.frame.width() > 100);
-        QVERIFY(prepareVarlo({{"left half", "Ctrl+Alt+Left", {2, 1}, {0, 0, 1, 1}},
-                              {"quarter", "Ctrl+Alt+1", {2, 2}, {1, 1, 1, 1}}}));
-        m_xterm = XTestUtil::startXterm(QStringLiteral("placeme"));
-        QVERIFY2(m_xterm, qPrintable(XTestUtil::lastError()));
-        QVERIFY(XTestUtil::activate(m_xterm.window));
-        m_varlo = VarloRun::start();
-        QVERIFY2(m_varlo, qPrintable(VarloRun::log()));
-        QVERIFY(XTestUtil::waitFor([this] { return panels(pid(), m_panel.size, true).size() == 3; }));
-        m_lasting = lastingWindow(pid(), m_panel.size);
-        QVERIFY2(m_lasting && settle(m_lasting), qPrintable(XTestUtil::lastError()));
-        m_memory.baselineRound = ResidentMemory::baselineRoundOf(rounds(1000));
+        const QString failed =
+            m_session.start({{"left half", "Ctrl+Alt+Left", {2, 1}, {0, 0, 1, 1}},
+                             {"quarter", "Ctrl+Alt+1", {2, 2}, {1, 1, 1, 1}}});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
 
     void cleanupTestCase()
     {
-        const bool stopped = VarloRun::stop(m_varlo);
-        XTestUtil::cleanup();
-        QVERIFY2(stopped, "Varlo did not end cleanly (a crash, a hang, or a leak report)");
+        QVERIFY2(m_session.stop(), "Varlo did not end cleanly (a crash, a hang, or a leak report)");
     }
 
     // The window in front vanishes between the moment the user asks for the
@@ -165,7 +167,8 @@ private Q_SLOTS:
         QString failure;
         LogTail tail;
         tail.next();
-        const int placedBefore = occurrences(VarloRun::log(), QStringLiteral("| Placing on screen"));
+        const int placedBefore =
+            occurrences(VarloRun::log(), QStringLiteral("| Placing on screen"));
         int done = 0;
         for (int round = 0; round < rounds && failure.isEmpty(); ++round) {
             const Order order = Order(round % OrderCount);
@@ -174,8 +177,9 @@ private Q_SLOTS:
             const quint32 key = round % 2 ? kOne : kLeft;
             tail.next();
             ScratchClient client;
-            const quint32 window = client.mapActive(QStringLiteral("vanishing %1").arg(round),
-                                                    QRect(200 + round % 7 * 50, 150 + round % 5 * 40, 360, 240));
+            const quint32 window =
+                client.mapActive(QStringLiteral("vanishing %1").arg(round),
+                                 QRect(200 + round % 7 * 50, 150 + round % 5 * 40, 360, 240));
             if (!window) {
                 failure = QStringLiteral("round %1: %2").arg(round).arg(ScratchClient::lastError());
                 break;
@@ -214,7 +218,8 @@ private Q_SLOTS:
             if (!sent) {
                 failure = QStringLiteral("round %1 (%2): %3 %4")
                               .arg(round)
-                              .arg(kOrderNames[order], XTestUtil::lastError(), ScratchClient::lastError());
+                              .arg(kOrderNames[order], XTestUtil::lastError(),
+                                   ScratchClient::lastError());
                 break;
             }
             // Done once Varlo has told what became of the placement and then
@@ -224,11 +229,14 @@ private Q_SLOTS:
             QString told;
             const auto outcome = [&] {
                 told += tail.next();
-                return told.contains(QLatin1String("| Placing on screen")) || told.contains(QLatin1String("| Nothing placed"))
-                       || told.contains(QLatin1String("| Placement ignored"));
+                return told.contains(QLatin1String("| Placing on screen")) ||
+                       told.contains(QLatin1String("| Nothing placed")) ||
+                       told.contains(QLatin1String("| Placement ignored"));
             };
-            if (!XTestUtil::waitFor(outcome, 10000) || !XTestUtil::syncClient(m_lasting, 10000)) {
-                failure = QStringLiteral("round %1 (%2): Varlo did not place: %3; its log of the round:\n%4")
+            if (!XTestUtil::waitFor(outcome, 10000) ||
+                !XTestUtil::syncClient(m_session.lasting, 10000)) {
+                failure = QStringLiteral(
+                              "round %1 (%2): Varlo did not place: %3; its log of the round:\n%4")
                               .arg(round)
                               .arg(kOrderNames[order], XTestUtil::lastError(), told);
                 break;
@@ -236,7 +244,8 @@ private Q_SLOTS:
             told += tail.next();
             // The panels hide after a placement.
             if (!panelsHidden()) {
-                failure = QStringLiteral("round %1 (%2): the panels stay shown; Varlo's log of the round:\n%3")
+                failure = QStringLiteral(
+                              "round %1 (%2): the panels stay shown; Varlo's log of the round:\n%3")
                               .arg(round)
                               .arg(kOrderNames[order], told);
                 break;
@@ -244,7 +253,7 @@ private Q_SLOTS:
             ++byOrder[order];
             goneByOrder[order] += told.contains(kWindowGone);
             ++done;
-            roundDone();
+            roundDone(done, rounds, QStringLiteral("placements"));
         }
 
         const QString log = VarloRun::log();
@@ -252,11 +261,15 @@ private Q_SLOTS:
         int gone = 0;
         QStringList orders;
         for (int o = 0; o < OrderCount; ++o) {
-            orders << QStringLiteral("%1 %2 (%3 found gone at the move)").arg(byOrder[o]).arg(kOrderNames[o]).arg(goneByOrder[o]);
+            orders << QStringLiteral("%1 %2 (%3 found gone at the move)")
+                          .arg(byOrder[o])
+                          .arg(kOrderNames[o])
+                          .arg(goneByOrder[o]);
             gone += goneByOrder[o];
         }
         line.add(orders.join(", "));
-        line.add(QStringLiteral("%1 noted gone in all, %2 placements sent (of the window, or of the one in front once it was gone)")
+        line.add(QStringLiteral("%1 noted gone in all, %2 placements sent (of the window, or of "
+                                "the one in front once it was gone)")
                      .arg(gone)
                      .arg(occurrences(log, QStringLiteral("| Placing on screen")) - placedBefore));
         QString where;
@@ -287,19 +300,22 @@ private Q_SLOTS:
                 failure = QStringLiteral("round %1: %2").arg(round).arg(XTestUtil::lastError());
                 break;
             }
-            if (!settle(m_lasting)) {
-                failure = QStringLiteral("round %1: Varlo did not answer: %2").arg(round).arg(XTestUtil::lastError());
+            if (!settle(m_session.lasting)) {
+                failure = QStringLiteral("round %1: Varlo did not answer: %2")
+                              .arg(round)
+                              .arg(XTestUtil::lastError());
                 break;
             }
             ++presses;
-            roundDone();
+            roundDone(presses, rounds, QStringLiteral("hot keys"));
         }
         churn.stop();
-        const bool answered = failure.isEmpty() && settle(m_lasting);
+        const bool answered = failure.isEmpty() && settle(m_session.lasting);
 
         line.add(QStringLiteral("%1 of %2 presses%3").arg(presses).arg(rounds).arg(scaleNote()));
         line.add(QStringLiteral("%1 windows came and went").arg(churn.windowsMade()));
-        line.add(QStringLiteral("Varlo noted %1 windows gone").arg(occurrences(VarloRun::log(), kWindowGone) - goneBefore));
+        line.add(QStringLiteral("Varlo noted %1 windows gone")
+                     .arg(occurrences(VarloRun::log(), kWindowGone) - goneBefore));
         QString where;
         const bool placed = answered && placesTheXterm(&where);
         if (answered)
@@ -311,14 +327,13 @@ private Q_SLOTS:
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
     }
 
-    // After both of the above, Varlo's memory is where it was after their
-    // first hundred rounds.
+    // After both of the above, Varlo's memory is where it was after the
+    // first hundred rounds of each.
     void memoryStaysFlat()
     {
         SummaryLine line(QStringLiteral("memory after vanishing windows and hot keys"));
-        QVERIFY(settle(m_lasting));
-        m_memory.finalRound = m_rounds;
-        m_memory.finalKb = residentKb(pid());
+        QVERIFY(settle(m_session.lasting));
+        m_memory.end = {QStringLiteral("at the end"), residentKb(pid())};
         line.add(m_memory.describe());
         QVERIFY2(!m_memory.grew(), qPrintable(m_memory.describe()));
     }
