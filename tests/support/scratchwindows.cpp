@@ -148,8 +148,9 @@ quint32 ScratchClient::mapActive(const QString &title, const QRect &rect, int ti
         return 0;
     }
     const QDeadlineTimer deadline(timeoutMs);
-    const xcb_window_t w = createTitled(m_connection, m_root, rect, title.toUtf8(),
-                                       XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    const xcb_window_t w =
+        createTitled(m_connection, m_root, rect, title.toUtf8(),
+                     XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
     xcb_map_window(m_connection, w);
     xcb_flush(m_connection);
     const auto remaining = [&] { return int(qMax<qint64>(deadline.remainingTime(), 0)); };
@@ -171,7 +172,9 @@ quint32 ScratchClient::mapActive(const QString &title, const QRect &rect, int ti
         xcb_flush(m_connection);
     }
     if (!waitFor([&] { return windowProperty(m_root, m_activeAtom) == w; }, remaining())) {
-        fail(QStringLiteral("window \"%1\" did not become active within %2 ms").arg(title).arg(timeoutMs));
+        fail(QStringLiteral("window \"%1\" did not become active within %2 ms")
+                 .arg(title)
+                 .arg(timeoutMs));
         return 0;
     }
     return w;
@@ -206,8 +209,10 @@ bool ScratchClient::kill(quint32 window)
     if (xcb_connection_has_error(other)) {
         fail(QStringLiteral("cannot open a second connection"));
     } else {
-        xcb_generic_error_t *error = xcb_request_check(other, xcb_kill_client_checked(other, window));
-        killed = !error || fail(QStringLiteral("KillClient failed with X error %1").arg(error->error_code));
+        xcb_generic_error_t *error =
+            xcb_request_check(other, xcb_kill_client_checked(other, window));
+        killed = !error ||
+                 fail(QStringLiteral("KillClient failed with X error %1").arg(error->error_code));
         std::free(error);
     }
     xcb_disconnect(other);
@@ -223,8 +228,7 @@ void ScratchClient::disconnect()
 
 WindowChurn::WindowChurn(const QRect &area, int windowsPerCycle)
     : m_area(area), m_perCycle(qMax(2, windowsPerCycle))
-{
-}
+{}
 
 WindowChurn::~WindowChurn()
 {
@@ -238,7 +242,8 @@ bool WindowChurn::start()
     xcb_connection_t *c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {
         xcb_disconnect(c);
-        return fail(QStringLiteral("cannot connect to X display %1").arg(qEnvironmentVariable("DISPLAY")));
+        return fail(
+            QStringLiteral("cannot connect to X display %1").arg(qEnvironmentVariable("DISPLAY")));
     }
     m_stop = false;
     m_thread = std::thread([this, c] { run(c); });
@@ -265,9 +270,9 @@ void WindowChurn::run(xcb_connection_t *c)
             const int n = cycle * m_perCycle + i;
             // Spread over the area, so that they land under the pointer at times.
             const QPoint at(m_area.x() + (n * 211) % spanX, m_area.y() + (n * 137) % spanY);
-            windows[size_t(i)] = createTitled(c, root, QRect(at, size),
-                                              QByteArray("churn ") + QByteArray::number(n),
-                                              XCB_EVENT_MASK_PROPERTY_CHANGE);
+            windows[size_t(i)] =
+                createTitled(c, root, QRect(at, size), QByteArray("churn ") + QByteArray::number(n),
+                             XCB_EVENT_MASK_PROPERTY_CHANGE);
             xcb_map_window(c, windows[size_t(i)]);
         }
         xcb_flush(c);
