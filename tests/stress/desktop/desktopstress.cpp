@@ -300,7 +300,8 @@ QString Session::start(const QList<Shortcut> &shortcuts)
     if (!varlo)
         return QStringLiteral("Varlo did not start: ") + VarloRun::log();
     const qsizetype screens = QGuiApplication::screens().size();
-    if (!XTestUtil::waitFor([&] { return panels(pid(), panel.size, true).size() == screens; }))
+    if (!XTestUtil::waitFor([&] { return panels(pid(), panel.size, true).size() == screens; },
+                            kPatienceMs))
         return QStringLiteral("Varlo built no panel for each of the %1 screens").arg(screens);
     lasting = lastingWindow(pid(), panel.size);
     if (!lasting || !settle(lasting))

@@ -17,6 +17,13 @@ class QProcess;
 
 namespace DesktopStress {
 
+/**
+ * How long a step waits for Varlo, the window manager or the server before
+ * it counts as hung: long, because the machine may be shared with builds
+ * that starve the desktop's processes for seconds at a time.
+ */
+constexpr int kPatienceMs = 30000;
+
 /** VARLO_STRESS_SCALE; 1 when unset or not a positive number. */
 double scale();
 /** base rounds times the scale, at least one. */
@@ -103,7 +110,7 @@ QStringList crashReports();
  * and queued work (a hot key's activation) on afterwards: a test that needs
  * those done waits for what they do.
  */
-bool settle(quint32 window, int timeoutMs = 10000);
+bool settle(quint32 window, int timeoutMs = kPatienceMs);
 
 /** Where the panel's parts are: the same form built here lays out as in Varlo. */
 struct PanelLayout

@@ -47,7 +47,7 @@ bool switchOutput(const Output &output, bool on)
                          "--pos",
                          QStringLiteral("%1x%2").arg(output.geometry.x()).arg(output.geometry.y())}
            : QStringList{"--output", output.name, "--off"};
-    return XTestUtil::run(QStringLiteral("xrandr"), arguments, 20000).ok();
+    return XTestUtil::run(QStringLiteral("xrandr"), arguments, kPatienceMs).ok();
 }
 
 } // namespace
@@ -90,9 +90,13 @@ private:
     QString describePanels() const
     {
         QStringList parts;
+        const QList<quint32> shown = panels(pid(), m_session.panel.size);
         for (quint32 w : panels(pid(), m_session.panel.size, true))
-            parts << QStringLiteral("0x%1%2").arg(w, 0, 16).arg(
-                VarloRun::describe(XTestUtil::clientGeometry(w)));
+            parts << QStringLiteral("0x%1%2%3")
+                         .arg(w, 0, 16)
+                         .arg(VarloRun::describe(XTestUtil::clientGeometry(w)),
+                              shown.contains(w) ? QStringLiteral(" shown")
+                                                : QStringLiteral(" hidden"));
         QStringList screens;
         for (QScreen *s : QGuiApplication::screens())
             screens << s->name() + VarloRun::describe(s->geometry());
@@ -110,16 +114,18 @@ private:
     {
         return pressHotKey('d') &&
                XTestUtil::waitFor(
-                   [this] { return onePerScreen(panels(pid(), m_session.panel.size)); }, 10000);
+                   [this] { return onePerScreen(panels(pid(), m_session.panel.size)); },
+                   kPatienceMs);
     }
 
     // The window manager maps a panel's frame a moment after Varlo shows it:
     // press only once the panel is what the pointer is over.
     bool pressOn(quint32 panel, const QPoint &at)
     {
-        return XTestUtil::fakeMotion(at) && XTestUtil::waitFor([&] {
-                   return XTestUtil::windowUnderPointer() == XTestUtil::topLevelOf(panel);
-               }) &&
+        return XTestUtil::fakeMotion(at) &&
+               XTestUtil::waitFor(
+                   [&] { return XTestUtil::windowUnderPointer() == XTestUtil::topLevelOf(panel); },
+                   kPatienceMs) &&
                XTestUtil::fakeButton(1, true);
     }
 
@@ -135,10 +141,10 @@ private:
         if (!panel ||
             !XTestUtil::fakeMotion(
                 m_session.panel.cellCentre(XTestUtil::clientGeometry(panel), 2, 2)) ||
-            !XTestUtil::waitFor([&] { return previewOver(pid(), first) != 0; }, 10000) ||
+            !XTestUtil::waitFor([&] { return previewOver(pid(), first) != 0; }, kPatienceMs) ||
             !pressHotKey('d') ||
             !XTestUtil::waitFor([this] { return panels(pid(), m_session.panel.size).isEmpty(); },
-                                10000) ||
+                                kPatienceMs) ||
             !settle(m_session.lasting))
             return false;
         *kb = residentKb(pid());
@@ -151,7 +157,7 @@ private Q_SLOTS:
         QVERIFY2(XTestUtil::xrunScreens() == 3, "needs three screens (Xorg with the dummy driver)");
         const QString failed = m_session.start({});
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
-        QVERIFY2(XTestUtil::waitFor([this] { return panelsRebuilt(); }),
+        QVERIFY2(XTestUtil::waitFor([this] { return panelsRebuilt(); }, kPatienceMs),
                  qPrintable(describePanels()));
     }
 
@@ -177,9 +183,10 @@ private Q_SLOTS:
         for (int round = 0; round < rounds && failure.isEmpty(); ++round) {
             // The panels on every screen, and a drag on one of them with its preview.
             if (!showPanels()) {
-                failure = QStringLiteral("round %1: not one panel per screen shown; %2")
+                failure = QStringLiteral(
+                              "round %1: not one panel per screen shown; %2; Varlo's log ends:\n%3")
                               .arg(round)
-                              .arg(describePanels());
+                              .arg(describePanels(), VarloRun::log().right(2500));
                 break;
             }
             // Every other cycle a screen that goes is the one dragged on.
@@ -212,7 +219,7 @@ private Q_SLOTS:
                 const std::optional<quint32> out = XTestUtil::rootPixel(outside);
                 return previewOver(pid(), area) != 0 && in && out && *in != *out;
             };
-            if (!XTestUtil::waitFor(dragShown, 10000)) {
+            if (!XTestUtil::waitFor(dragShown, kPatienceMs)) {
                 XTestUtil::fakeButton(1, false);
                 failure = QStringLiteral("round %1: no preview of the drag over%2")
                               .arg(round)
@@ -236,8 +243,8 @@ private Q_SLOTS:
                                       QPoint(step * 40, 0));
             XTestUtil::fakeButton(1, false);
             const int expected = 1 + int(m_on[0]) + int(m_on[1]);
-            if (!XTestUtil::waitForScreenCount(expected, 10000) ||
-                !XTestUtil::waitFor([this] { return panelsRebuilt(); }, 10000) ||
+            if (!XTestUtil::waitForScreenCount(expected, kPatienceMs) ||
+                !XTestUtil::waitFor([this] { return panelsRebuilt(); }, kPatienceMs) ||
                 !settle(m_session.lasting)) {
                 failure = QStringLiteral("round %1: after %2 went %3: %4; %5")
                               .arg(round)
@@ -312,8 +319,8 @@ private Q_SLOTS:
                 m_on[which] = true;
             }
         }
-        QVERIFY2(XTestUtil::waitForScreenCount(3, 10000), qPrintable(XTestUtil::lastError()));
-        QVERIFY2(XTestUtil::waitFor([this] { return panelsRebuilt(); }, 10000),
+        QVERIFY2(XTestUtil::waitForScreenCount(3, kPatienceMs), qPrintable(XTestUtil::lastError()));
+        QVERIFY2(XTestUtil::waitFor([this] { return panelsRebuilt(); }, kPatienceMs),
                  qPrintable(describePanels()));
         QVERIFY(settle(m_session.lasting));
         if (memory.early.isEmpty()) { // a run too short to have had all screens again
@@ -333,7 +340,7 @@ private Q_SLOTS:
         const QRect target =
             placementRect(second, Util::MarginMetrics_t(), QSize(6, 6), QRect(1, 1, 3, 2)).toRect();
         const bool landed = XTestUtil::waitFor(
-            [&] { return VarloRun::landedOn(m_session.xterm.window, target); }, 10000);
+            [&] { return VarloRun::landedOn(m_session.xterm.window, target); }, kPatienceMs);
         line.add(QStringLiteral(
                      "then one panel per screen, and a drag on DUMMY1 placed the xterm at%1 (%2)")
                      .arg(VarloRun::describe(XTestUtil::outerFrame(m_session.xterm.window)),
@@ -341,9 +348,9 @@ private Q_SLOTS:
                                  : QStringLiteral("expected") + VarloRun::describe(target)));
         QVERIFY2(landed, qPrintable(VarloRun::log().right(3000)));
         QCOMPARE(m_session.varlo->state(), QProcess::Running);
-        QVERIFY2(
-            XTestUtil::waitFor([this] { return panels(pid(), m_session.panel.size).isEmpty(); }),
-            "the panels stayed");
+        QVERIFY2(XTestUtil::waitFor(
+                     [this] { return panels(pid(), m_session.panel.size).isEmpty(); }, kPatienceMs),
+                 "the panels stayed");
         QVERIFY2(measure(&memory.end.kb), qPrintable(XTestUtil::lastError()));
         const QString problems = health();
         QVERIFY2(problems.isEmpty(), qPrintable(problems));

@@ -87,7 +87,8 @@ private:
     // A release on the first screen's panel, over a few cells.
     bool releaseOnPanel(int round)
     {
-        if (!pressHotKey(kPanels) || !XTestUtil::waitFor([this] { return panelsShown(); }, 10000))
+        if (!pressHotKey(kPanels) ||
+            !XTestUtil::waitFor([this] { return panelsShown(); }, kPatienceMs))
             return false;
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         quint32 panel = 0;
@@ -97,9 +98,9 @@ private:
         }
         const QRect geometry = XTestUtil::clientGeometry(panel);
         return panel && XTestUtil::fakeMotion(m_session.panel.cellCentre(geometry, round % 6, 0)) &&
-               XTestUtil::waitFor([&] {
-                   return XTestUtil::windowUnderPointer() == XTestUtil::topLevelOf(panel);
-               }) &&
+               XTestUtil::waitFor(
+                   [&] { return XTestUtil::windowUnderPointer() == XTestUtil::topLevelOf(panel); },
+                   kPatienceMs) &&
                XTestUtil::fakeButton(1, true) &&
                XTestUtil::fakeMotion(m_session.panel.cellCentre(geometry, 5, 2 + round % 4)) &&
                XTestUtil::fakeButton(1, false);
@@ -132,10 +133,10 @@ private:
         const bool placed =
             pressHotKey(kOne) &&
             XTestUtil::waitFor([&] { return VarloRun::landedOn(m_session.xterm.window, quarter); },
-                               10000) &&
+                               kPatienceMs) &&
             pressHotKey(kLeft) &&
             XTestUtil::waitFor([&] { return VarloRun::landedOn(m_session.xterm.window, half); },
-                               10000);
+                               kPatienceMs);
         *where = VarloRun::describe(XTestUtil::outerFrame(m_session.xterm.window)) +
                  (placed ? QString() : QStringLiteral(", expected") + VarloRun::describe(half));
         return placed;
@@ -233,8 +234,8 @@ private Q_SLOTS:
                        told.contains(QLatin1String("| Nothing placed")) ||
                        told.contains(QLatin1String("| Placement ignored"));
             };
-            if (!XTestUtil::waitFor(outcome, 10000) ||
-                !XTestUtil::syncClient(m_session.lasting, 10000)) {
+            if (!XTestUtil::waitFor(outcome, kPatienceMs) ||
+                !XTestUtil::syncClient(m_session.lasting, kPatienceMs)) {
                 failure = QStringLiteral(
                               "round %1 (%2): Varlo did not place: %3; its log of the round:\n%4")
                               .arg(round)
