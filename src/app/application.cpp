@@ -231,6 +231,18 @@ void Application::watchScreens()
         QTimer::singleShot(0, this, &Application::initializeGrids);
     });
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, [this] {
+        // The screens after the gone one have moved up a place already, but
+        // the panels keep their numbers until they are rebuilt below: a
+        // release they took meanwhile would place the window on the screen
+        // that took the number. So they end any drag and take no more
+        // clicks. (Not hidden here: Qt takes a hidden window that pointer
+        // events still reach for the one the button is held on, and forgets
+        // that only when the window is hidden again, not when the rebuild
+        // deletes it.)
+        for (GridWindow *grid : std::as_const(d->grids)) {
+            grid->resetGrid();
+            grid->setEnabled(false);
+        }
         d->commonBehavior->hidePreview();
         QTimer::singleShot(0, this, &Application::initializeGrids);
     });

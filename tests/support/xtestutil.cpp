@@ -18,6 +18,7 @@
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <poll.h>
 #include <sys/uio.h>
 #include <memory>
@@ -978,23 +979,19 @@ bool XTestUtil::keyUp(const QString &keys)
     return xdotool({QStringLiteral("keyup"), keys});
 }
 
-bool XTestUtil::fakeKey(quint32 keysym, bool press)
+namespace {
+
+// XTEST's FakeInput, sent by hand on the helpers' own connection: there are no
+// xcb-xtest headers here. rootPosition counts for motion only.
+bool fakeInput(uint8_t type, uint8_t detail, const QPoint &rootPosition = {})
 {
     Connection *conn = connection();
     if (!conn)
         return false;
-    // XTEST's FakeInput, sent by hand: there are no xcb-xtest headers here.
     static xcb_extension_t xtest = {"XTEST", 0};
     const xcb_query_extension_reply_t *present = xcb_get_extension_data(conn->c, &xtest);
     if (!present || !present->present)
         return fail(QStringLiteral("the X server has no XTEST"));
-    xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(conn->c);
-    xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, keysym);
-    const xcb_keycode_t keycode = codes ? codes[0] : 0;
-    std::free(codes);
-    xcb_key_symbols_free(symbols);
-    if (!keycode)
-        return fail(QStringLiteral("no key for keysym 0x%1").arg(keysym, 0, 16));
     struct
     {
         uint8_t major;
@@ -1011,9 +1008,11 @@ bool XTestUtil::fakeKey(quint32 keysym, bool press)
         uint8_t pad2[7];
         uint8_t deviceId;
     } request{};
-    request.type = press ? XCB_KEY_PRESS : XCB_KEY_RELEASE;
-    request.detail = keycode;
+    request.type = type;
+    request.detail = detail;
     request.root = conn->root;
+    request.rootX = int16_t(rootPosition.x());
+    request.rootY = int16_t(rootPosition.y());
     static const xcb_protocol_request_t protocol = {2, &xtest, 2 /* FakeInput */, 1};
     iovec parts[4];
     parts[2].iov_base = &request;
@@ -1023,6 +1022,45 @@ bool XTestUtil::fakeKey(quint32 keysym, bool press)
     xcb_send_request(conn->c, 0, parts + 2, &protocol);
     xcb_flush(conn->c);
     return true;
+}
+
+} // namespace
+
+bool XTestUtil::fakeKey(quint32 keysym, bool press)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(conn->c);
+    xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, keysym);
+    const xcb_keycode_t keycode = codes ? codes[0] : 0;
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    if (!keycode)
+        return fail(QStringLiteral("no key for keysym 0x%1").arg(keysym, 0, 16));
+    return fakeInput(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode);
+}
+
+bool XTestUtil::fakeButton(int button, bool press)
+{
+    return fakeInput(press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, uint8_t(button));
+}
+
+bool XTestUtil::fakeMotion(const QPoint &rootPosition)
+{
+    // Detail 0: an absolute position on the root.
+    return fakeInput(XCB_MOTION_NOTIFY, 0, rootPosition);
+}
+
+bool XTestUtil::roundTrip()
+{
+    Connection *conn = connection();
+    if (!conn)
+        return false;
+    xcb_get_input_focus_reply_t *reply =
+        xcb_get_input_focus_reply(conn->c, xcb_get_input_focus(conn->c), nullptr);
+    std::free(reply);
+    return reply != nullptr || fail(QStringLiteral("the X server did not answer"));
 }
 
 bool XTestUtil::typeText(const QString &text)
@@ -1130,6 +1168,31 @@ bool XTestUtil::clickWindow(quint32 window, const QPoint &offset, int button, in
     if (!there)
         g_lastError = QStringLiteral("window 0x%1 never came under the pointer").arg(window, 0, 16);
     return there && click(button);
+}
+
+std::optional<quint32> XTestUtil::rootPixel(const QPoint &rootPosition)
+{
+    Connection *conn = connection();
+    if (!conn)
+        return std::nullopt;
+    xcb_get_image_reply_t *image = xcb_get_image_reply(
+        conn->c,
+        xcb_get_image(conn->c, XCB_IMAGE_FORMAT_Z_PIXMAP, conn->root, int16_t(rootPosition.x()),
+                      int16_t(rootPosition.y()), 1, 1, ~0u),
+        nullptr);
+    std::optional<quint32> pixel;
+    // 24-bit true colour in 32 bits a pixel, the server's byte order (the dummy driver's).
+    if (image && image->depth >= 24 && xcb_get_image_data_length(image) >= 4) {
+        quint32 value = 0;
+        std::memcpy(&value, xcb_get_image_data(image), 4);
+        pixel = value & 0xffffff;
+    } else {
+        fail(QStringLiteral("cannot read the screen at %1,%2")
+                 .arg(rootPosition.x())
+                 .arg(rootPosition.y()));
+    }
+    std::free(image);
+    return pixel;
 }
 
 QList<quint32> XTestUtil::descendantsOf(quint32 window)

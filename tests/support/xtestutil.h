@@ -183,6 +183,8 @@ public:
     static QList<quint32> descendantsOf(quint32 window);
     /** The child of the root that holds window: its frame, or itself when unmanaged; 0 if gone. */
     static quint32 topLevelOf(quint32 window);
+    /** What the screen shows at a root position (0xRRGGBB); nullopt when it cannot be read. */
+    static std::optional<quint32> rootPixel(const QPoint &rootPosition);
     /** The child of the root under the pointer, 0 for the bare root. */
     static quint32 windowUnderPointer();
     /** The innermost window under the pointer, 0 for the bare root. */
@@ -259,6 +261,15 @@ public:
      * own connection, without a process in between: for timings.
      */
     static bool fakeKey(quint32 keysym, bool press);
+    /** The same for a pointer button, and for a move of the pointer to rootPosition. */
+    static bool fakeButton(int button, bool press);
+    static bool fakeMotion(const QPoint &rootPosition);
+    /**
+     * Waits until the server has handled every request of the helpers' own
+     * connection (the fake input above among them), so that what another
+     * client sends next comes after it.
+     */
+    static bool roundTrip();
     /** Asks the window manager to activate window and waits until it is active. */
     static bool activate(quint32 window, int timeoutMs = defaultTimeoutMs);
     /** Sends WM_DELETE_WINDOW through the window manager (as its close button does). */
