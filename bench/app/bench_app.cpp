@@ -8,6 +8,7 @@
 #include "globalshortcut.h"
 #include "placementgeometry.h"
 #include "platform.h"
+#include "procstat.h"
 #include "shortcutmanager.h"
 #include "shortcutmodel.h"
 #include "xtestutil.h"
@@ -83,28 +84,6 @@ bool readyInLog()
 {
     QFile f(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/varlo.log");
     return f.open(QIODevice::ReadOnly) && f.readAll().contains("Finished application initialization.");
-}
-
-// Resident set and CPU ticks of a process from /proc.
-long rssKb(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-long cpuTicks(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray s = f.readAll();
-    const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
-    return fields.value(11).toLong() + fields.value(12).toLong(); // utime + stime
 }
 
 // A hundred named shortcuts, as a heavy user has: two for the timing (the
@@ -245,9 +224,9 @@ int main(int argc, char **argv)
     std::printf("second start -> panels shown:            median %8.1f ms over %zu runs\n", median(wake), wake.size());
 
     // Idle with the panels hidden: the foreground refresh runs on.
-    const long ticks0 = cpuTicks(pid);
+    const long ticks0 = ProcStat::cpuTicks(pid);
     QThread::sleep(idleSeconds);
-    const long ticks1 = cpuTicks(pid);
+    const long ticks1 = ProcStat::cpuTicks(pid);
     const double cpuPercent = 100.0 * double(ticks1 - ticks0) / double(sysconf(_SC_CLK_TCK)) / idleSeconds;
     std::printf("idle CPU, panels hidden, %3d s:           %8.3f %% of one core"
                 " (100 named shortcuts registered)\n", idleSeconds, cpuPercent);
@@ -314,7 +293,7 @@ int main(int argc, char **argv)
     // Placements: show, press on one cell, release on another; the time from
     // the release to the xterm at its new place, and memory along the way.
     std::vector<double> release;
-    const long rssStart = rssKb(pid);
+    const long rssStart = ProcStat::statusKb(pid, "VmRSS");
     long rssHalf = 0;
     int done = 0;
     for (int i = 0; i < placements; ++i) {
@@ -336,12 +315,12 @@ int main(int argc, char **argv)
         waitPanels(pid, 0, 3000);
         ++done;
         if (done == placements / 2)
-            rssHalf = rssKb(pid);
+            rssHalf = ProcStat::statusKb(pid, "VmRSS");
     }
     std::printf("mouse release -> window placed:          median %8.2f ms over %zu placements"
                 " (after xdotool returned)\n", median(release), release.size());
     std::printf("resident memory: start %ld kB, after %d placements %ld kB, after %d %ld kB\n",
-                rssStart, placements / 2, rssHalf, done, rssKb(pid));
+                rssStart, placements / 2, rssHalf, done, ProcStat::statusKb(pid, "VmRSS"));
 
     v.terminate();
     v.waitForFinished(5000);

@@ -18,6 +18,7 @@
 #include "mapwatcher.h"
 #include "placementgeometry.h"
 #include "platform.h"
+#include "procstat.h"
 #include "shortcutmodel.h"
 #include "varlorun.h"
 #include "xtestutil.h"
@@ -102,18 +103,6 @@ void end(QProcess &process)
     }
 }
 
-long statusKb(qint64 pid, const QByteArray &field)
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
 // Start until count windows of the program are mapped, in ms; nothing if
 // they never are. rssKb, if given, gets its resident memory at that moment.
 std::optional<double> timeStart(const QString &program, const QStringList &arguments, int count,
@@ -127,21 +116,10 @@ std::optional<double> timeStart(const QString &program, const QStringList &argum
     if (process->waitForStarted(5000) && watcher.waitFor(process->processId(), count, 10000)) {
         ms = clock.nsecsElapsed() / 1e6;
         if (rssKb)
-            *rssKb = statusKb(process->processId(), "VmRSS");
+            *rssKb = ProcStat::statusKb(process->processId(), "VmRSS");
     }
     end(*process);
     return ms;
-}
-
-// utime + stime of all the process's threads, in clock ticks.
-long cpuTicks(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray s = f.readAll();
-    const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
-    return fields.value(11).toLong() + fields.value(12).toLong();
 }
 
 // One way of placing the xterm: starts clock at its start (a key press
@@ -213,7 +191,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const qint64 pid = varlo->processId();
-    const long rssStart = statusKb(pid, "VmRSS");
+    const long rssStart = ProcStat::statusKb(pid, "VmRSS");
     XTestUtil::activate(xterm.window);
 
     // Placing: the same two rectangles for all, each move to the other one,
@@ -339,9 +317,9 @@ int main(int argc, char **argv)
 
     // Idle: nothing on the screen of Varlo's, the foreground refresh runs on.
     progress(QStringLiteral("idle: %1 s").arg(idleSeconds));
-    const long ticks0 = cpuTicks(pid);
+    const long ticks0 = ProcStat::cpuTicks(pid);
     QThread::sleep(idleSeconds);
-    const long ticks1 = cpuTicks(pid);
+    const long ticks1 = ProcStat::cpuTicks(pid);
     Measured idle{QStringLiteral("Varlo, %1 s, panels hidden (1 tick = %2 %)")
                       .arg(idleSeconds)
                       .arg(100.0 / double(sysconf(_SC_CLK_TCK)) / idleSeconds, 0, 'f', 4),
@@ -366,7 +344,7 @@ int main(int argc, char **argv)
     }
     XTestUtil::fakeKey(kAlt, false);
     XTestUtil::fakeKey(kControl, false);
-    const long rssEnd = statusKb(pid, "VmRSS");
+    const long rssEnd = ProcStat::statusKb(pid, "VmRSS");
     Measured memory{QStringLiteral("Varlo, after %1/%2 placements (%3 at start)")
                         .arg(placed)
                         .arg(placements)

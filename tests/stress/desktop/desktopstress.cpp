@@ -48,17 +48,6 @@ SummaryLine::~SummaryLine()
                              QStringLiteral(" -> ") + outcome;
 }
 
-qint64 residentKb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    static const QRegularExpression rss(QStringLiteral("^VmRSS:\\s+(\\d+) kB"),
-                                        QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch m = rss.match(QString::fromLatin1(status.readAll()));
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
-}
-
 int ResidentMemory::baselineRoundOf(int rounds)
 {
     return rounds > 100 ? 100 : qMax(1, rounds / 2);

@@ -50,9 +50,6 @@ private:
     QStringList m_parts;
 };
 
-/** VmRSS of a process in kB, -1 when it cannot be read. */
-qint64 residentKb(qint64 pid);
-
 /**
  * Varlo's resident memory after the first hundred rounds of each part of a
  * run (half of its rounds in a shorter part), and at the end: the end may

@@ -5,6 +5,7 @@
 // a drag afterwards must still place the window where it should.
 
 #include "desktopstress.h"
+#include "procstat.h"
 #include "placementgeometry.h"
 #include "varlorun.h"
 #include "xtestutil.h"
@@ -147,7 +148,7 @@ private:
                                 kPatienceMs) ||
             !settle(m_session.lasting))
             return false;
-        *kb = residentKb(pid());
+        *kb = ProcStat::statusKb(pid(), "VmRSS");
         return *kb > 0;
     }
 
@@ -306,7 +307,7 @@ private Q_SLOTS:
             return problems.join('\n');
         };
         if (!failure.isEmpty()) {
-            memory.end.kb = residentKb(pid());
+            memory.end.kb = ProcStat::statusKb(pid(), "VmRSS");
             health();
             QFAIL(qPrintable(failure));
         }

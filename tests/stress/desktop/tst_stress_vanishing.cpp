@@ -5,6 +5,7 @@
 // never an X error, a crash or a hang, and Varlo's memory must stay flat.
 
 #include "desktopstress.h"
+#include "procstat.h"
 #include "placementgeometry.h"
 #include "scratchwindows.h"
 #include "varlorun.h"
@@ -81,7 +82,7 @@ private:
     {
         if (done == ResidentMemory::baselineRoundOf(rounds))
             m_memory.early << ResidentMemory::Level{
-                QStringLiteral("after round %1 of the %2").arg(done).arg(test), residentKb(pid())};
+                QStringLiteral("after round %1 of the %2").arg(done).arg(test), ProcStat::statusKb(pid(), "VmRSS")};
     }
 
     // A release on the first screen's panel, over a few cells.
@@ -334,7 +335,7 @@ private Q_SLOTS:
     {
         SummaryLine line(QStringLiteral("memory after vanishing windows and hot keys"));
         QVERIFY(settle(m_session.lasting));
-        m_memory.end = {QStringLiteral("at the end"), residentKb(pid())};
+        m_memory.end = {QStringLiteral("at the end"), ProcStat::statusKb(pid(), "VmRSS")};
         line.add(m_memory.describe());
         QVERIFY2(!m_memory.grew(), qPrintable(m_memory.describe()));
     }
