@@ -348,8 +348,20 @@ void ShortcutModel::reload()
     }
 
     while (query.next()) {
+        // Hot keys, edits and removals find a shortcut by its id, an int: a
+        // rowid beyond int would be taken for another row's (2^32 + 1 for 1).
+        bool idRead = false;
+        const qlonglong rowid = query.value(column[0]).toLongLong(&idRead);
+        if (!idRead || rowid < INT_MIN || rowid > INT_MAX) {
+            const QString line = QStringLiteral("The shortcut stored under rowid %1 is left out: "
+                                                "no id of Varlo's can name it.")
+                                     .arg(quoted(query.value(column[0]).toString()));
+            if (VarloLog::firstTime(db.databaseName() + QLatin1Char('\n') + line))
+                vWarning() << line;
+            continue;
+        }
         RowReader row(query, record);
-        const int id = query.value(column[0]).toInt();
+        const int id = int(rowid);
         const QString name = row.text(column[1], "name");
         const QString shortcut = row.text(column[2], "key text");
         const int gridWidth = row.integer(column[3]);
