@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QString>
 
@@ -35,6 +36,16 @@ inline int rounds(int atScaleOne)
 inline QString scaleNote()
 {
     return scale() == 1.0 ? QString() : QStringLiteral(" (scaled x%1)").arg(scale());
+}
+
+/**
+ * Where a test's scratch folders go: memory-backed when the machine has such
+ * a folder, since QSettings and SQLite wait for the disk at every save.
+ */
+inline QString scratchBase()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
 }
 
 /** The descriptors open in this process. */
