@@ -131,12 +131,16 @@ void checkGeometry(RowReader &row, QSize grid, int x, int y, int width, int heig
             QStringLiteral("the selection %1, %2, %3 x %4").arg(x).arg(y).arg(width).arg(height));
 }
 
-// QRect keeps the far edge, x + width - 1, which must fit in an int.
+// QRect keeps the far edge, x + width - 1, which must fit in an int. It is
+// worked out here: QRect's own x + width would overflow on the way for a
+// far edge of INT_MAX.
 QRect selectionOf(int x, int y, int width, int height)
 {
+    const qint64 right = qint64(x) + width - 1;
+    const qint64 bottom = qint64(y) + height - 1;
     const auto fits = [](qint64 edge) { return edge >= INT_MIN && edge <= INT_MAX; };
-    return fits(qint64(x) + width - 1) && fits(qint64(y) + height - 1) ? QRect(x, y, width, height)
-                                                                       : QRect();
+    return fits(right) && fits(bottom) ? QRect(QPoint(x, y), QPoint(int(right), int(bottom)))
+                                       : QRect();
 }
 
 void showDuplicateMessage(const QString &shortcut)

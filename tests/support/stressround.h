@@ -62,6 +62,19 @@ inline int threads()
                    .size());
 }
 
+/**
+ * Whether the heap and peak memory readings mean anything: the address
+ * sanitizer keeps freed memory aside and has an allocator of its own.
+ */
+constexpr bool measuresMemory()
+{
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+    return true;
+#else
+    return false;
+#endif
+}
+
 /** Bytes the allocator has handed out and not had back; 0 where it cannot tell. */
 inline qint64 heapInUse()
 {
@@ -79,9 +92,11 @@ inline bool resetPeakMemory()
     return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
 }
 
-/** Peak resident memory in KiB since the last reset. */
+/** Peak resident memory in KiB since the last reset; 0 where it means nothing. */
 inline qint64 peakMemoryKiB()
 {
+    if (!measuresMemory())
+        return 0;
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
@@ -89,9 +104,20 @@ inline qint64 peakMemoryKiB()
     return peak.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
 }
 
-/** Resident memory now, in KiB. */
+/** The summary line's words on memory: the peak, or who watches it instead. */
+inline QString memoryNote(const char *what, qint64 peakKiB)
+{
+    return measuresMemory() ? QStringLiteral(", most memory for a %1 %2 MiB")
+                                  .arg(QLatin1String(what))
+                                  .arg(peakKiB / 1024)
+                            : QStringLiteral(", memory and leaks watched by the sanitizer");
+}
+
+/** Resident memory now, in KiB; 0 where peakMemoryKiB() means nothing. */
 inline qint64 residentMemoryKiB()
 {
+    if (!measuresMemory())
+        return 0;
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;

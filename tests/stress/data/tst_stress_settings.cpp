@@ -1082,16 +1082,16 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         std::printf(
-            "settings%s: %lld hostile files (%s, up to %lld KiB), %lld crashes, %lld "
-            "hangs, %lld whole start-ups (%lld failed, %lld not forked), %lld wrong panels or "
-            "placements, "
-            "panel grids as stored or defaulted: %lld checked (%lld at 6 x 6), placements "
-            "%lld inside the work area and %lld refused, %lld leaks, slowest pass %lld ms, "
-            "most memory for a pass %lld MiB\n",
+            "settings%s: %lld hostile files (%s, up to %lld KiB), %lld crashes, %lld hangs, "
+            "%lld whole start-ups (%lld failed, %lld not forked), %lld wrong panels or "
+            "placements, panel grids as stored or defaulted: %lld checked (%lld at 6 x 6), "
+            "placements %lld inside the work area and %lld refused, %lld leaks, slowest pass "
+            "%lld ms%s\n",
             qPrintable(StressRound::scaleNote()), m_files,
             qPrintable(m_perSet.join(QStringLiteral(", "))), m_largest / 1024, m_crashes, m_hangs,
             m_whole, m_wholeFailed, m_wholeSkipped, m_problems, m_checkedGrids, m_defaulted,
-            m_placed, m_refused, m_leaks, m_slowest, m_peakKiB / 1024);
+            m_placed, m_refused, m_leaks, m_slowest,
+            qPrintable(StressRound::memoryNote("pass", m_peakKiB)));
         std::fflush(stdout);
     }
 };

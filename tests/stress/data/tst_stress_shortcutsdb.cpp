@@ -375,8 +375,7 @@ QByteArray mutated(const QByteArray &base, Mutation kind, QRandomGenerator &rng,
 
 // --- One start on a file ----------------------------------------------------
 
-/** Where a shortcut must put the window on kScreen, worked out in whole pixels; none when unusable.
- */
+/** Where a shortcut must put the window on kScreen, in whole pixels; none when it is unusable. */
 std::optional<QRect> expectedPlacement(QSize grid, QRect cells)
 {
     const auto within = [](qint64 count) {
@@ -760,15 +759,14 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
-        std::printf(
-            "shortcuts.db%s: %lld mutated files (%s), %lld crashes, %lld hangs, %lld left "
-            "byte-identical, %lld opened, %lld refused, placements by surviving rows "
-            "right: %lld/%lld (%lld unusable rows placed nothing, %lld kept on the "
-            "screen), %lld leaks, slowest start %lld ms, most memory for a start %lld MiB\n",
-            qPrintable(StressRound::scaleNote()), m_files,
-            qPrintable(m_perSet.join(QStringLiteral(", "))), m_crashes, m_hangs, m_identical,
-            m_opened, m_refused, m_right, m_usable, m_skipped, m_clamped, m_leaks, m_slowest,
-            m_peakKiB / 1024);
+        std::printf("shortcuts.db%s: %lld mutated files (%s), %lld crashes, %lld hangs, %lld left "
+                    "byte-identical, %lld opened, %lld refused, placements by surviving rows "
+                    "right: %lld/%lld (%lld unusable rows placed nothing, %lld kept on the "
+                    "screen), %lld leaks, slowest start %lld ms%s\n",
+                    qPrintable(StressRound::scaleNote()), m_files,
+                    qPrintable(m_perSet.join(QStringLiteral(", "))), m_crashes, m_hangs,
+                    m_identical, m_opened, m_refused, m_right, m_usable, m_skipped, m_clamped,
+                    m_leaks, m_slowest, qPrintable(StressRound::memoryNote("start", m_peakKiB)));
         std::fflush(stdout);
     }
 };
