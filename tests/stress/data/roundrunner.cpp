@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace {
@@ -36,6 +38,14 @@ void RoundRunner::run(int count, int batch)
 void RoundRunner::runBatch(int first, int count, int *next)
 {
     QProcess child;
+    // Without the allocator's per-thread caches of freed blocks, the heap
+    // reading counts what is really in use: a leak shows in every round.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString tunables = environment.value(QStringLiteral("GLIBC_TUNABLES"));
+    environment.insert(QStringLiteral("GLIBC_TUNABLES"),
+                       (tunables.isEmpty() ? QString() : tunables + QLatin1Char(':')) +
+                           QStringLiteral("glibc.malloc.tcache_count=0:glibc.malloc.mxfast=0"));
+    child.setProcessEnvironment(environment);
     child.setProgram(QCoreApplication::applicationFilePath());
     child.setArguments(
         {QStringLiteral("--rounds"), m_set, QString::number(first), QString::number(count)});
@@ -160,6 +170,53 @@ QString RoundRunner::rerun(int round) const
         .arg(round);
 }
 
+int RoundRunner::hangs() const
+{
+    return int(std::count_if(m_failures.cbegin(), m_failures.cend(), [](const Failure &f) {
+        return f.what.startsWith(QLatin1String("hung"));
+    }));
+}
+
+int RoundRunner::crashes() const
+{
+    return int(m_failures.size()) - hangs();
+}
+
+qint64 RoundRunner::medianGrowth() const
+{
+    QList<qint64> grown;
+    for (const auto &values : m_ended) {
+        if (values.value(QStringLiteral("measured")))
+            grown.append(values.value(QStringLiteral("grown")));
+    }
+    if (grown.isEmpty())
+        return 0;
+    std::sort(grown.begin(), grown.end());
+    return grown.at(grown.size() / 2);
+}
+
+void RoundRunner::warn(const std::function<quint32(int)> &seedOf) const
+{
+    for (const Failure &failure : m_failures) {
+        const QString what = failure.round >= 0
+                                 ? QStringLiteral("round %1 (seed %2) %3; again: %4")
+                                       .arg(failure.round)
+                                       .arg(RoundLog::seedText(seedOf(failure.round)), failure.what,
+                                            rerun(failure.round))
+                                 : failure.what;
+        qWarning().noquote() << what + QLatin1Char('\n') + failure.output.right(3000);
+    }
+    QList<int> noted = m_notes.keys();
+    std::sort(noted.begin(), noted.end());
+    for (int round : noted.mid(0, 10)) {
+        qWarning().noquote() << QStringLiteral("round %1: %2; again: %3")
+                                    .arg(round)
+                                    .arg(m_notes.value(round).join(QStringLiteral("\n    ")),
+                                         rerun(round))
+                                    .left(6000);
+    }
+}
+
 namespace RoundLog {
 
 bool requested(int argc, char **argv, QString *set, int *first, int *count)
@@ -171,6 +228,11 @@ bool requested(int argc, char **argv, QString *set, int *first, int *count)
     *first = QByteArray(argv[3]).toInt(&firstOk);
     *count = QByteArray(argv[4]).toInt(&countOk);
     return firstOk && countOk && *first >= 0 && *count > 0;
+}
+
+QString seedText(quint32 seed)
+{
+    return QStringLiteral("0x%1").arg(seed, 8, 16, QLatin1Char('0'));
 }
 
 void begin(int round)

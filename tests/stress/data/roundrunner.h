@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Runs the rounds of a stress test in child processes of the test itself, a
 // batch of rounds per child: a crash or a hang ends one child and is put down
 // to the round it was in, and the rounds after it run in a new child.
@@ -39,6 +41,20 @@ public:
     const QHash<int, QStringList> &notes() const;
     /** The command that runs one round again. */
     QString rerun(int round) const;
+    /** The failures that were hangs; the others crashed or exited with a sanitizer's report. */
+    int hangs() const;
+    int crashes() const;
+    /**
+     * The median of "grown" over the rounds that say "measured": what a
+     * repeated pass leaves on the heap, where a leak shows every time and
+     * the allocator's own moves now and then.
+     */
+    qint64 medianGrowth() const;
+    /**
+     * Warns of every failure and of the first rounds with notes, each with its
+     * seed (from seedOf) and the command that runs it again.
+     */
+    void warn(const std::function<quint32(int)> &seedOf) const;
 
 private:
     void runBatch(int first, int count, int *next);
@@ -56,6 +72,8 @@ namespace RoundLog {
 
 /** Whether the arguments ask for rounds; fills in the set and the range. */
 bool requested(int argc, char **argv, QString *set, int *first, int *count);
+/** A round's seed as the notes and warnings write it. */
+QString seedText(quint32 seed);
 void begin(int round);
 void note(int round, const QString &text);
 void end(int round, const QList<QPair<QString, qint64>> &values);

@@ -19,7 +19,7 @@
 #include "cellgrid.h"
 #include "commonbehavior.h"
 #include "dragframe.h"
-#include "fake/fakeplatform.h"
+#include "fakedesktop.h"
 #include "gridwindow.h"
 #include "offscreenscreen.h"
 #include "roundrunner.h"
@@ -65,8 +65,9 @@ constexpr int kWholeStartEvery = 25;
 const QRect kPainted(0, 0, 480, 270);
 // A whole start-up that has not ended after this long hangs.
 constexpr int kWholeStartDeadlineMs = 20000;
-// A pass over the same file again may leave this much more on the heap, on
-// average: Qt's font and style caches grow a little with every painted panel.
+// A pass over the same file again may leave this much more on the heap in
+// the median round: Qt's font and style caches grow a little with every
+// painted panel.
 constexpr qint64 kHeapSlackPerPass = 1024;
 constexpr int kRepeatEvery = 4;
 constexpr qint64 kHeapCeiling = 256 * 1024;
@@ -112,11 +113,6 @@ const FileSet *setNamed(const QString &name)
 quint32 seedOf(const FileSet &set, int round)
 {
     return (quint32(set.family) + 11) * 7919u + quint32(round) * 2246822519u;
-}
-
-QString hex(quint32 seed)
-{
-    return QStringLiteral("0x%1").arg(seed, 8, 16, QLatin1Char('0'));
 }
 
 // --- Hostile files ----------------------------------------------------------
@@ -788,22 +784,7 @@ class Rounds
 public:
     explicit Rounds(Application &app) : m_app(app)
     {
-        auto *fake = new FakePlatform;
-        Platform::setInstance(fake);
-        m_fake = fake;
-        m_fake->setCurrentProcessId(99);
-        FakePlatform::Process editor;
-        editor.pid = 10;
-        editor.executable = QStringLiteral("/usr/bin/editor");
-        m_fake->addProcess(editor);
-        FakePlatform::Window window;
-        window.id = kWindow;
-        window.title = QStringLiteral("notes");
-        window.pid = 10;
-        window.client = kWindowStart;
-        window.frameExtents = QMargins();
-        m_fake->addWindow(window);
-        m_fake->setActiveWindow(kWindow);
+        m_fake = installFakeDesktop(kWindow, kWindowStart);
     }
 
     // Returns true in a forked start-up that has ended: it must leave at once.
@@ -816,8 +797,8 @@ public:
         QRandomGenerator rng(seed);
         const HostileFile file = hostileFile(set.family, rng);
         const auto note = [&](const QString &text) {
-            RoundLog::note(
-                round, QStringLiteral("seed %1, %2; the file: %3").arg(hex(seed), text, file.how));
+            RoundLog::note(round, QStringLiteral("seed %1, %2; the file: %3")
+                                      .arg(RoundLog::seedText(seed), text, file.how));
         };
         const QString roundFolder = m_folder.filePath(QString::number(round));
 
@@ -1021,40 +1002,19 @@ private Q_SLOTS:
         RoundRunner runner(set, kStallMs);
         runner.run(count, kBatch);
 
-        QStringList messages;
-        for (const RoundRunner::Failure &failure : runner.failures()) {
-            if (failure.what.startsWith(QLatin1String("hung")))
-                ++m_hangs;
-            else
-                ++m_crashes;
-            messages << (failure.round >= 0 ? QStringLiteral("round %1 (seed %2) %3; again: %4")
-                                                  .arg(failure.round)
-                                                  .arg(hex(seedOf(files, failure.round)),
-                                                       failure.what, runner.rerun(failure.round))
-                                            : failure.what) +
-                            QStringLiteral("\n") + failure.output.right(3000);
-        }
-        const QList<int> noted = runner.notes().keys();
-        for (int round : noted.mid(0, 10)) {
-            messages << QStringLiteral("round %1: %2; again: %3")
-                            .arg(round)
-                            .arg(runner.notes().value(round).join(QStringLiteral("\n    ")),
-                                 runner.rerun(round));
-        }
-        for (const QString &message : std::as_const(messages))
-            qWarning().noquote() << message.left(6000);
+        runner.warn([&files](int round) { return seedOf(files, round); });
 
-        const qint64 measured = runner.sum(QStringLiteral("measured"));
-        const qint64 grownPerPass =
-            measured > 0 ? runner.sum(QStringLiteral("grown")) / measured : 0;
+        const qint64 grownPerPass = runner.medianGrowth();
         if (grownPerPass > kHeapSlackPerPass)
             qWarning().noquote() << QStringLiteral("a second pass over the same file left %1 "
-                                                   "bytes more on the heap, on average")
+                                                   "bytes more on the heap, in the median round")
                                         .arg(grownPerPass);
         const qint64 leaked =
             runner.sum(QStringLiteral("leaked")) + (grownPerPass > kHeapSlackPerPass ? 1 : 0);
         const qint64 problems = runner.sum(QStringLiteral("problems"));
         const qint64 wholeFailed = runner.sum(QStringLiteral("wholeFailed"));
+        m_crashes += runner.crashes();
+        m_hangs += runner.hangs();
         m_files += count;
         m_whole += runner.sum(QStringLiteral("whole"));
         m_wholeFailed += wholeFailed;
