@@ -294,10 +294,12 @@ bool Application::settingsVisible() const
 
 QSize Application::effectiveGridSize() const
 {
-    QSize size = SettingsStore::readSize(*d->settings, QStringLiteral("grid/size"));
-    if (SettingsStore::readBool(*d->settings, QStringLiteral("grid/subdivided")))
-        size = QSize(size.width() * 2, size.height() * 2);
-    return size;
+    // The panels' own rule: a stored size no grid can show (damaged, or so
+    // large that doubling it would overflow) gives 6 x 6, and doubling stops
+    // at the largest grid.
+    const QSize stored = SettingsStore::readSize(*d->settings, QStringLiteral("grid/size"));
+    return GridWindow::shownGridSize(
+        stored, SettingsStore::readBool(*d->settings, QStringLiteral("grid/subdivided")));
 }
 
 void Application::initializeGrids()

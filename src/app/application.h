@@ -40,7 +40,7 @@ public:
     /** The help page: the one installed with the program. */
     static QUrl helpUrl();
 
-    /** "grid/size", doubled when the grid is subdivided. */
+    /** "grid/size" as the panels show it, doubled when the grid is subdivided. */
     QSize effectiveGridSize() const;
 
     QList<GridWindow *> grids() const;

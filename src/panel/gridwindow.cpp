@@ -17,7 +17,6 @@
 #include <QPropertyAnimation>
 #include <QSettings>
 
-
 namespace {
 
 const QSize fallbackGridSize(6, 6);
@@ -139,12 +138,16 @@ QSize GridWindow::gridSize(bool noSubdivision, bool forceStored) const
     const bool subdivided = SettingsStore::readBool(d->settings, QStringLiteral("grid/subdivided"));
     const QString key =
         (!reset || forceStored) ? QStringLiteral("grid/size") : QStringLiteral("grid/reset_size");
-    QSize size = SettingsStore::readSize(d->settings, key);
-    if (!usableGridSize(size)) {
+    const QSize size = SettingsStore::readSize(d->settings, key);
+    if (!usableGridSize(size))
         noteUnusableSize(key, size);
-        size = fallbackGridSize;
-    }
-    if (subdivided && !noSubdivision) {
+    return shownGridSize(size, subdivided && !noSubdivision);
+}
+
+QSize GridWindow::shownGridSize(QSize stored, bool subdivided)
+{
+    QSize size = usableGridSize(stored) ? stored : fallbackGridSize;
+    if (subdivided) {
         // A large hand-edited size doubled would leave the grid with nothing to draw.
         size = QSize(qMin(size.width() * 2, int(CellGrid::maximumDimension)),
                      qMin(size.height() * 2, int(CellGrid::maximumDimension)));

@@ -46,6 +46,12 @@ public:
     /** The largest number of rows or columns the row/column keys reach. */
     static constexpr int maximumStepSize = 10;
 
+    /**
+     * The grid a panel shows for a stored size: 6 x 6 for a size no grid can
+     * show, doubled when subdivided, never beyond CellGrid::maximumDimension.
+     */
+    static QSize shownGridSize(QSize stored, bool subdivided);
+
 Q_SIGNALS:
     void showSettingsWindow(int desktop);
     void gainedFocus(int desktop);

@@ -7,6 +7,8 @@
 
 #include <QSettings>
 
+#include <cmath>
+
 Util::MarginMetrics_t readMarginMetrics(const QSettings &settings)
 {
     Util::MarginMetrics_t m;
@@ -43,11 +45,23 @@ PlacementDecision decidePlacement(const QSettings &settings, const QRect &workAr
     const Util::MarginMetrics_t margins = marginsEnabled ? readMarginMetrics(settings) : Util::MarginMetrics_t();
 
     const QRectF r = placementRect(workArea, margins, dim, selection);
-    const QRect rect = r.toRect();
+    // Margins from a damaged store can put the edges anywhere, even where no
+    // pixel position reaches.
+    const auto onScreen = [](double edge) { return std::isfinite(edge) && std::abs(edge) < 1e8; };
+    const bool representable =
+        onScreen(r.left()) && onScreen(r.top()) && onScreen(r.right()) && onScreen(r.bottom());
+    // Each edge to its nearest pixel, not the size: windows on neighbouring
+    // cells then meet without a gap or an overlap.
+    const QRect rect = representable ? QRect(QPoint(qRound(r.left()), qRound(r.top())),
+                                             QPoint(qRound(r.right()) - 1, qRound(r.bottom()) - 1))
+                                     : QRect();
     // Margins larger than the work area leave cells without size; a window
-    // must never be asked to take a size of zero or less.
+    // must never be asked to take a size of zero or less. Cells outside the
+    // grid (a damaged shortcut) lie outside the work area.
     if (r.isNull() || rect.width() <= 0 || rect.height() <= 0 || selection.x() < 0 || selection.y() < 0
-        || selection.width() <= 0 || selection.height() <= 0) {
+        || selection.width() <= 0 || selection.height() <= 0
+        || qint64(selection.x()) + selection.width() > dim.width()
+        || qint64(selection.y()) + selection.height() > dim.height()) {
         vWarning() << "Placement ignored: selection" << selection << "on a" << dim << "grid in"
                    << workArea << "leaves no room for a window.";
         return decision;

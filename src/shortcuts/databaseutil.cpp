@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <algorithm>
 #include <climits>
@@ -20,6 +21,7 @@ namespace {
 // Another process holding the file makes us wait this long rather than fail at once.
 const char busyTimeout[] = "QSQLITE_BUSY_TIMEOUT=2000";
 const char readOnlyOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000";
+const char immutableOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI";
 const char checkConnection[] = "varlo_shortcuts_check";
 
 // The columns of the latest schema that the program reads; SQLite always has the rowid.
@@ -60,6 +62,26 @@ bool execute(QSqlDatabase &db, const QString &statement)
     return false;
 }
 
+// A reader of a file in WAL mode makes the "-wal" and "-shm" files beside it,
+// and a read-only one cannot take them away again. Without a "-wal" file
+// there is nothing newer than the file itself: it is read as it lies then,
+// with nothing made beside it.
+void openForReading(QSqlDatabase &db, const QString &path)
+{
+    QFile file(path);
+    const QByteArray header = file.open(QIODevice::ReadOnly) ? file.read(20) : QByteArray();
+    // Bytes 18 and 19 are the file format's read and write versions, 2 for WAL.
+    const bool wal = header.size() == 20 && (header.at(18) == 2 || header.at(19) == 2);
+    if (wal && !QFileInfo::exists(path + QLatin1String("-wal"))) {
+        db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
+                           QLatin1String("?immutable=1"));
+        db.setConnectOptions(QLatin1String(immutableOptions));
+        return;
+    }
+    db.setDatabaseName(path);
+    db.setConnectOptions(QLatin1String(readOnlyOptions));
+}
+
 // What a look at an existing file, read-only, found; nothing has been written yet.
 struct FileCheck
 {
@@ -80,8 +102,7 @@ FileCheck inspect(const QString &path, int latest)
 {
     QSqlDatabase db =
         QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(checkConnection));
-    db.setDatabaseName(path);
-    db.setConnectOptions(QLatin1String(readOnlyOptions));
+    openForReading(db, path);
     if (!db.open())
         return refuse(path, QStringLiteral("cannot be read (%1)").arg(db.lastError().text()));
     QSqlQuery query(db);
@@ -178,8 +199,12 @@ bool DatabaseUtil::initialize()
     const FileCheck check = checkFile(d->path, latestSchemaVersion());
     removeDefaultConnection();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-    db.setDatabaseName(d->path);
-    db.setConnectOptions(QLatin1String(check.writable ? busyTimeout : readOnlyOptions));
+    if (check.writable) {
+        db.setDatabaseName(d->path);
+        db.setConnectOptions(QLatin1String(busyTimeout));
+    } else {
+        openForReading(db, d->path);
+    }
     if (!db.open()) {
         vWarning() << "Failed to open database connection.";
         vDebug() << db.lastError().text();

@@ -131,12 +131,16 @@ void checkGeometry(RowReader &row, QSize grid, int x, int y, int width, int heig
             QStringLiteral("the selection %1, %2, %3 x %4").arg(x).arg(y).arg(width).arg(height));
 }
 
-// QRect keeps the far edge, x + width - 1, which must fit in an int.
+// QRect keeps the far edge, x + width - 1, which must fit in an int. It is
+// worked out here: QRect's own x + width would overflow on the way for a
+// far edge of INT_MAX.
 QRect selectionOf(int x, int y, int width, int height)
 {
+    const qint64 right = qint64(x) + width - 1;
+    const qint64 bottom = qint64(y) + height - 1;
     const auto fits = [](qint64 edge) { return edge >= INT_MIN && edge <= INT_MAX; };
-    return fits(qint64(x) + width - 1) && fits(qint64(y) + height - 1) ? QRect(x, y, width, height)
-                                                                       : QRect();
+    return fits(right) && fits(bottom) ? QRect(QPoint(x, y), QPoint(int(right), int(bottom)))
+                                       : QRect();
 }
 
 void showDuplicateMessage(const QString &shortcut)
@@ -348,8 +352,20 @@ void ShortcutModel::reload()
     }
 
     while (query.next()) {
+        // Hot keys, edits and removals find a shortcut by its id, an int: a
+        // rowid beyond int would be taken for another row's (2^32 + 1 for 1).
+        bool idRead = false;
+        const qlonglong rowid = query.value(column[0]).toLongLong(&idRead);
+        if (!idRead || rowid < INT_MIN || rowid > INT_MAX) {
+            const QString line = QStringLiteral("The shortcut stored under rowid %1 is left out: "
+                                                "no id of Varlo's can name it.")
+                                     .arg(quoted(query.value(column[0]).toString()));
+            if (VarloLog::firstTime(db.databaseName() + QLatin1Char('\n') + line))
+                vWarning() << line;
+            continue;
+        }
         RowReader row(query, record);
-        const int id = query.value(column[0]).toInt();
+        const int id = int(rowid);
         const QString name = row.text(column[1], "name");
         const QString shortcut = row.text(column[2], "key text");
         const int gridWidth = row.integer(column[3]);
